@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Sets up, builds and checks kelto on Debian 12.
+#   ./build.sh demo   install what the build lacks, build a release binary and
+#                     show it at work on a few sample files
+#   ./build.sh test   install what the build lacks, build, and run every test;
+#                     exits non-zero when any test fails
+set -euo pipefail
+cd "$(dirname "$0")"
+
+# Debian packages the build and the tests need.
+packages=(cmake g++ clang make libgtest-dev)
+
+install_missing() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "== installing: ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "build.sh: run as root (or with sudo) to install ${missing[*]}" >&2
+        exit 1
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+demo() {
+    install_missing "${packages[@]}"
+    cmake --preset release >/dev/null
+    cmake --build --preset release -j "$(nproc)"
+    local kelto=$PWD/build/release/kelto
+    local dir
+    dir=$(mktemp -d)
+    cd "$dir"
+    printf 'first line\r\nsecond line\r\nthird line\n' > dos.txt
+    printf 'one\ntwo\nthree\n' > unix.txt
+    printf 'mac one\rmac two\r' > mac.txt
+    echo "== sample files in $dir"
+    echo "\$ kelto /v dos.txt unix.txt mac.txt"
+    "$kelto" /v dos.txt unix.txt mac.txt
+    echo "\$ kelto /du dos.txt"
+    "$kelto" /du dos.txt
+    echo "\$ kelto /mu mac.txt"
+    "$kelto" /mu mac.txt
+    echo "\$ kelto /v dos.txt unix.txt mac.txt"
+    "$kelto" /v dos.txt unix.txt mac.txt
+    echo "== the binary: $kelto"
+}
+
+run_tests() {
+    install_missing "${packages[@]}"
+    # The g++ build treats warnings as errors and runs every test.
+    cmake --preset ci >/dev/null
+    cmake --build --preset ci -j "$(nproc)"
+    ctest --preset ci -j "$(nproc)"
+    # clang must build the same code without a warning, and pass the tests too.
+    cmake --preset clang >/dev/null
+    cmake --build --preset clang -j "$(nproc)"
+    ctest --preset clang -j "$(nproc)"
+}
+
+case "${1:-}" in
+    demo) demo ;;
+    test) run_tests ;;
+    *) echo "usage: ./build.sh demo | test" >&2; exit 2 ;;
+esac

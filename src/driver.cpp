@@ -1,0 +1,178 @@
+#include "driver.h"
+
+#include "fileio.h"
+#include "nocase.h"
+#include "scan.h"
+#include "wildcard.h"
+
+namespace {
+
+const char* const conversion_options[] = {"du", "ud", "dm", "md", "um", "mu", nullptr};
+
+const char banner_title[] = "Tervolin  KELTO Version 1.11 for DOS32";
+const char banner_notice[] = "Copyright (C) 2026 the kelto developers. Free software, no warranty.";
+
+const char usage_text[] =
+    "Usage > kelto [/du|/ud|/dm|/md|/um|/mu] [/v] [/subdir] [/hidden] <file>...\n"
+    "      > kelto /?\n"
+    "\n"
+    "/du : convert dos to unix (0D,0A to 0A)\n"
+    "/ud : convert unix to dos (0A to 0D,0A)\n"
+    "/dm : convert dos to mac (0D,0A to 0D)\n"
+    "/md : convert mac to dos (0D to 0D,0A)\n"
+    "/um : convert unix to mac (0A to 0D)\n"
+    "/mu : convert mac to unix (0D to 0A)\n"
+    "/v  : display return code type used in input file\n"
+    "/?  : description\n"
+    "/subdir : process files in subdirectories, too\n"
+    "/hidden : process hidden files, too\n"
+    "<file>  : file(s) to convert (wildcald available)\n";
+
+const char description_text[] =
+    "Return character of text files are different by operating system as follows:\n"
+    "\n"
+    "DOS, Windows   0D 0A   (\\r\\n)\n"
+    "UNIX           0A      (\\n)\n"
+    "Machintosh     0D      (\\r)\n"
+    "\n"
+    "KELTO convert these return characters each other.\n"
+    "\n"
+    "If you convert UNIX type to other type, only single 0A codes are converted,\n"
+    "and 0D,0A sequences remain as they are. Similary, If you convert Machintosh\n"
+    "type to other type, only single 0D codes are converted, and 0D,0A sequences\n"
+    "will not be changed.\n"
+    "\n"
+    "Options are preceded by \"/\" or \"-\".\n"
+    "\n"
+    "kelto is written and maintained by the kelto developers.\n"
+    "    Bug reports and patches are welcome through the project's issue tracker.\n"
+    "    Each release notes its changes in the README that comes with it.\n";
+
+struct run_state {
+    bool report_types = false;
+    bool describe = false;
+    int from_type = 0;
+    int to_type = 0;
+    int processed = 0;
+};
+
+bool is_option(const char* arg)
+{
+    return arg[0] == '/' || arg[0] == '-';
+}
+
+void read_option(run_state& run, const char* word)
+{
+    if (equal_nocase(word, "v")) {
+        run.report_types = true;
+        return;
+    }
+    if (equal_nocase(word, "?")) {
+        run.describe = true;
+        return;
+    }
+    for (const char* const* opt = conversion_options; *opt; ++opt) {
+        if (equal_nocase(word, *opt)) {
+            run.from_type = word[0] | 0x20;
+            run.to_type = word[1] | 0x20;
+            return;
+        }
+    }
+    report_error("unknown option", word, true);
+}
+
+// Prints the report line of one file. A report that could not be written
+// ends the run: going on would convert files the user was not told about.
+void report_file(const char* name)
+{
+    FileStream in;
+    in.open(name, open_read);
+    int found = detect_line_endings(in);
+    if (in.failed())
+        report_error("cannot read file", name, true);
+    in.close();
+    printf("%-30s", name);
+    if (found & FOUND_DOS)
+        fputs(" dos", stdout);
+    if (found & FOUND_UNIX)
+        fputs(" unix", stdout);
+    if (found & FOUND_MAC)
+        fputs(" mac", stdout);
+    putchar('\n');
+    if (ferror(stdout))
+        finish(2);
+}
+
+}  // namespace
+
+void print_description()
+{
+    fputs(description_text, stdout);
+}
+
+void print_usage()
+{
+    printf("%s\n%s\n\n", banner_title, banner_notice);
+    fputs(usage_text, stdout);
+    finish(2);
+}
+
+void convert_file_in_place(const char* name, int from, int to)
+{
+    FileStream in;
+    in.open(name, open_read);
+    // Opening the temporary file empties it: when it is the very file to
+    // convert, that would destroy the user's data.
+    if (plat_same_file(in.stream, temp_file_name))
+        report_error("cannot convert temporary file", name, true);
+    FileStream out;
+    out.open(temp_file_name, open_private);
+    convert_line_endings(in, out, from, to);
+    bool written = out.close();
+    bool read = !in.failed();
+    in.close();
+    // Until the copy back starts the named file is untouched, and an
+    // incomplete temporary file is worth nothing.
+    if (!read || !written) {
+        plat_remove(temp_file_name);
+        if (!read)
+            report_error("cannot read file", name, true);
+        report_error("cannot write file", temp_file_name, true);
+    }
+    copy_file(temp_file_name, name);
+    plat_remove(temp_file_name);
+}
+
+int kelto_main(int argc, char** argv)
+{
+    run_state run;
+    const char* unmatched = expand_wildcards(argc, argv, &argc, &argv);
+    if (unmatched)
+        report_error("no match file", unmatched, true);
+
+    for (int i = 1; i < argc; ++i) {
+        if (is_option(argv[i]))
+            read_option(run, argv[i] + 1);
+    }
+    if (run.describe) {
+        print_description();
+        finish(0);
+    }
+
+    for (int i = 1; i < argc; ++i) {
+        const char* name = argv[i];
+        if (is_option(name))
+            continue;
+        if (run.report_types) {
+            report_file(name);
+            ++run.processed;
+        }
+        if (run.from_type) {
+            convert_file_in_place(name, run.from_type, run.to_type);
+            ++run.processed;
+        }
+    }
+    if (run.processed == 0)
+        print_usage();
+    return 0;
+}

@@ -1,0 +1,45 @@
+// The file layer: an owning byte stream, the fatal error reporters, the
+// temporary file in which each conversion is built, and the copy back.
+#pragma once
+
+#include "platform.h"
+
+extern const char temp_file_name[];
+
+// Prints "error : MSG : SUBJECT." (or "error : MSG.") on standard output and,
+// when fatal is set, ends the process with exit code 2.
+void report_error(const char* msg, const char* subject, bool fatal);
+void report_error(const char* msg, bool fatal);
+
+// Ends the process with the code, or with 2 when standard output could not
+// be written: a run whose output was lost does not report success.
+[[noreturn]] void finish(int code);
+
+// One open file, read or written a byte at a time through the platform's
+// buffered stream. Owns the stream; never copied.
+class FileStream {
+public:
+    FILE* stream = nullptr;
+
+    FileStream() = default;
+    ~FileStream();
+    FileStream(const FileStream&) = delete;
+    FileStream& operator=(const FileStream&) = delete;
+
+    // Opens NAME; "cannot open file" ends the run when that fails.
+    void open(const char* name, open_mode mode);
+
+    int get_byte() { return plat_getc(stream); }
+    void put_byte(int b) { plat_putc(b, stream); }
+    void unget_byte(int b);
+
+    // True once a read or a write on the stream has failed.
+    bool failed() const { return ferror(stream) != 0; }
+
+    // Closes the stream; false when the close or an earlier write failed.
+    bool close();
+};
+
+// Writes the bytes of SRC over DST. A read error on SRC or a write error on
+// DST ends the run; SRC is left in place either way.
+void copy_file(const char* src, const char* dst);

@@ -1,0 +1,68 @@
+// The platform layer: every call into the operating system goes through the
+// functions declared here. Each platform has one source file that defines
+// them (platform_posix.cpp, platform_win32.cpp); nothing else in the system
+// includes an operating-system header.
+#pragma once
+
+#include <cstdio>
+
+// Fast byte access to a buffered stream. The stream is only ever used by
+// this single thread, so the unlocked forms are safe and save a lock per byte.
+#ifdef _WIN32
+inline int plat_getc(FILE* f) { return _getc_nolock(f); }
+inline int plat_putc(int c, FILE* f) { return _putc_nolock(c, f); }
+#else
+inline int plat_getc(FILE* f) { return getc_unlocked(f); }
+inline int plat_putc(int c, FILE* f) { return putc_unlocked(c, f); }
+#endif
+
+// How a stream is opened.
+enum open_mode {
+    open_read,     // an existing regular file, for reading
+    open_write,    // an existing or new regular file, emptied, for writing
+    open_private,  // like open_write, but never through a symbolic link, and
+                   // created readable and writable by its owner only
+};
+
+// Starts the process: adjusts the argument vector where the platform's own
+// start-up does not build it the way the tool expects.
+void plat_startup(int* argc, char*** argv);
+
+// Opens a buffered, untranslated stream on a DOS-style path, or returns null.
+// A read-only file (and anything but a regular file) is never opened for
+// writing, whoever runs the tool.
+FILE* plat_open(const char* name, open_mode mode);
+
+// Closes a stream; false when the close, or a write before it, failed.
+bool plat_close(FILE* f);
+
+// True when the open stream and the named file are one and the same file.
+bool plat_same_file(FILE* f, const char* name);
+
+// Deletes a file by its DOS-style path.
+void plat_remove(const char* name);
+
+// Ends the process with a code, flushing every open stream.
+[[noreturn]] void plat_exit(int code);
+
+// Directory enumeration with DOS wildcard patterns.
+enum {
+    attr_readonly = 0x01,
+    attr_hidden = 0x02,
+    attr_system = 0x04,
+    attr_directory = 0x10,
+};
+
+struct find_entry {
+    char name[260];
+    unsigned attrib;
+};
+
+struct find_handle;
+
+// Starts a search over "directory part + name pattern"; null when nothing
+// matches or the search is refused. Otherwise *out holds the first entry.
+find_handle* plat_find_first(const char* search, find_entry* out);
+// The next matching entry; false when there are no more.
+bool plat_find_next(find_handle* h, find_entry* out);
+void plat_find_close(find_handle* h);
