@@ -48,8 +48,9 @@ demo() {
     echo "== the binary: $kelto"
 }
 
-run_tests() {
-    install_missing "${packages[@]}"
+# Each suite below is one step of the test command.
+
+test_linux() {
     # The g++ build treats warnings as errors and runs every test.
     cmake --preset ci >/dev/null
     cmake --build --preset ci -j "$(nproc)"
@@ -58,6 +59,11 @@ run_tests() {
     cmake --preset clang >/dev/null
     cmake --build --preset clang -j "$(nproc)"
     ctest --preset clang -j "$(nproc)"
+}
+
+run_tests() {
+    install_missing "${packages[@]}"
+    test_linux
 }
 
 case "${1:-}" in
