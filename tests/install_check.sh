@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# End-to-end check of `cmake --install`: installs the build into a temporary
+# staging directory, runs the installed binary and renders the installed
+# manual page.
+#   install_check.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1
+version=$2
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
+kelto=$stage/usr/bin/kelto
+man_page=$stage/usr/share/man/man1/kelto.1.gz
+[ -x "$kelto" ] || fail "no executable at usr/bin/kelto"
+[ -f "$man_page" ] || fail "no manual page at usr/share/man/man1/kelto.1.gz"
+[ -f "$stage/usr/share/doc/kelto/copyright" ] || fail "no copyright file"
+
+# The installed binary works: a report, then a conversion, byte for byte.
+cd "$stage"
+printf 'a\r\nb\n' > sample.txt
+"$kelto" /v /du sample.txt > out.txt
+printf '%-30s dos unix\n' sample.txt > want.txt
+cmp -s out.txt want.txt || fail "report of the installed binary: $(cat out.txt)"
+printf 'a\nb\n' > want.txt
+cmp -s sample.txt want.txt || fail "conversion by the installed binary"
+[ ! -e kelto.tmp ] || fail "kelto.tmp left behind"
+
+# The banner names the version the package is built with.
+banner=$("$kelto" | head -n 1 || true)
+[ "$banner" = "Tervolin  KELTO Version $version for DOS32" ] || fail "banner: $banner"
+
+# The manual page renders without a warning and has its main sections.
+page=$(gzip -dc "$man_page")
+warnings=$(printf '%s\n' "$page" | groff -ww -z -man 2>&1)
+[ -z "$warnings" ] || fail "groff warnings: $warnings"
+if command -v mandoc >/dev/null; then
+    lint=$(printf '%s\n' "$page" | mandoc -T lint 2>&1) || fail "mandoc lint: $lint"
+    [ -z "$lint" ] || fail "mandoc lint: $lint"
+else
+    echo "mandoc not installed: lint check skipped"
+fi
+text=$(printf '%s\n' "$page" | groff -man -Tascii -P-cbou 2>/dev/null)
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS WILDCARDS "ORDER OF FILES" \
+               "EXIT STATUS" DIAGNOSTICS "TEMPORARY FILE" NOTES EXAMPLES; do
+    printf '%s\n' "$text" | grep -qx "$section" || fail "manual page lacks section $section"
+done
+printf '%s\n' "$text" | grep -q "kelto $version" || fail "manual page does not name version $version"
+echo "install check passed"

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a finished build and checks its name, its
+# metadata, the files it holds and that the binary in it runs; lintian, when
+# installed, must report no error.
+#   package_check.sh BUILD_DIR VERSION
+# Exits 77 (skipped) when the Debian packaging tools are missing.
+set -euo pipefail
+build=$1
+version=$2
+for tool in dpkg-deb dpkg-shlibdeps cpack; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+(cd "$build" && cpack -G DEB -B "$work/out" >/dev/null)
+deb=$work/out/kelto_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "no package named $(basename "$deb"): $(ls "$work/out")"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = kelto ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
+[ "$(field Section)" = utils ] || fail "Section: $(field Section)"
+[ "$(field Maintainer)" = "The kelto developers <kelto@example.org>" ] ||
+    fail "Maintainer: $(field Maintainer)"
+field Depends | grep -q 'libc6 (>= ' || fail "Depends lacks libc6: $(field Depends)"
+[ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 3 ] || fail "no long description"
+
+dpkg-deb -c "$deb" | awk '{print $1, $NF}' > "$work/contents"
+for entry in "-rwxr-xr-x ./usr/bin/kelto" \
+             "-rw-r--r-- ./usr/share/man/man1/kelto.1.gz" \
+             "-rw-r--r-- ./usr/share/doc/kelto/copyright" \
+             "-rw-r--r-- ./usr/share/doc/kelto/changelog.gz"; do
+    grep -qxF -- "$entry" "$work/contents" || fail "package lacks: $entry"
+done
+[ "$(grep -c '^-' "$work/contents")" -eq 4 ] || fail "unexpected files: $(cat "$work/contents")"
+
+# The packaged binary runs and shows the package's version.
+dpkg-deb -x "$deb" "$work/root"
+banner=$("$work/root/usr/bin/kelto" | head -n 1 || true)
+[ "$banner" = "Tervolin  KELTO Version $version for DOS32" ] || fail "banner: $banner"
+
+if command -v lintian >/dev/null; then
+    report=$(lintian --tag-display-limit 0 "$deb" 2>&1 || true)
+    printf '%s\n' "$report"
+    ! printf '%s\n' "$report" | grep -q '^E:' || fail "lintian reports errors"
+else
+    echo "lintian not installed: lint of the package skipped"
+fi
+echo "package check passed"
