@@ -4,11 +4,13 @@
 #                     show it at work on a few sample files
 #   ./build.sh test   install what the build lacks, build, and run every test;
 #                     exits non-zero when any test fails
+#   ./build.sh release  build the Debian package and the Windows zip into
+#                     build/packages
 set -euo pipefail
 cd "$(dirname "$0")"
 
 # Debian packages the build and the tests need.
-packages=(cmake g++ clang make libgtest-dev)
+packages=(cmake g++ clang make libgtest-dev groff-base mandoc dpkg-dev)
 
 install_missing() {
     local missing=()
@@ -66,8 +68,20 @@ run_tests() {
     test_linux
 }
 
+# The release files, in build/packages: the Debian package and the zip of the
+# Windows console build.
+release() {
+    install_missing "${packages[@]}" g++-mingw-w64-i686-win32
+    cmake --workflow --preset deb
+    cmake --preset windows >/dev/null
+    cmake --build --preset windows -j "$(nproc)"
+    cpack --config build/windows/CPackConfig.cmake -B "$PWD/build/packages"
+    ls -l build/packages/*.deb build/packages/*.zip
+}
+
 case "${1:-}" in
     demo) demo ;;
     test) run_tests ;;
-    *) echo "usage: ./build.sh demo | test" >&2; exit 2 ;;
+    release) release ;;
+    *) echo "usage: ./build.sh demo | test | release" >&2; exit 2 ;;
 esac
