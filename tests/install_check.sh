@@ -3,23 +3,17 @@
 # staging directory, runs the installed binary and renders the installed
 # manual page.
 #   install_check.sh BUILD_DIR VERSION
-set -euo pipefail
-build=$1
-version=$2
-stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
+source "$(dirname "$0")/release_lib.sh"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
-kelto=$stage/usr/bin/kelto
-man_page=$stage/usr/share/man/man1/kelto.1.gz
+DESTDIR=$work cmake --install "$build" --prefix /usr >/dev/null
+kelto=$work/usr/bin/kelto
+man_page=$work/usr/share/man/man1/kelto.1.gz
 [ -x "$kelto" ] || fail "no executable at usr/bin/kelto"
 [ -f "$man_page" ] || fail "no manual page at usr/share/man/man1/kelto.1.gz"
-[ -f "$stage/usr/share/doc/kelto/copyright" ] || fail "no copyright file"
+[ -f "$work/usr/share/doc/kelto/copyright" ] || fail "no copyright file"
 
 # The installed binary works: a report, then a conversion, byte for byte.
-cd "$stage"
+cd "$work"
 printf 'a\r\nb\n' > sample.txt
 "$kelto" /v /du sample.txt > out.txt
 printf '%-30s dos unix\n' sample.txt > want.txt
@@ -29,8 +23,7 @@ cmp -s sample.txt want.txt || fail "conversion by the installed binary"
 [ ! -e kelto.tmp ] || fail "kelto.tmp left behind"
 
 # The banner names the version the package is built with.
-banner=$("$kelto" | head -n 1 || true)
-[ "$banner" = "Tervolin  KELTO Version $version for DOS32" ] || fail "banner: $banner"
+check_banner "$kelto"
 
 # The manual page renders without a warning and has its main sections.
 page=$(gzip -dc "$man_page")

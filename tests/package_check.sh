@@ -4,16 +4,10 @@
 # installed, must report no error.
 #   package_check.sh BUILD_DIR VERSION
 # Exits 77 (skipped) when the Debian packaging tools are missing.
-set -euo pipefail
-build=$1
-version=$2
 for tool in dpkg-deb dpkg-shlibdeps cpack; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
 done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "$0")/release_lib.sh"
 
 (cd "$build" && cpack -G DEB -B "$work/out" >/dev/null)
 deb=$work/out/kelto_${version}_$(dpkg --print-architecture).deb
@@ -39,8 +33,7 @@ done
 
 # The packaged binary runs and shows the package's version.
 dpkg-deb -x "$deb" "$work/root"
-banner=$("$work/root/usr/bin/kelto" | head -n 1 || true)
-[ "$banner" = "Tervolin  KELTO Version $version for DOS32" ] || fail "banner: $banner"
+check_banner "$work/root/usr/bin/kelto"
 
 if command -v lintian >/dev/null; then
     report=$(lintian --tag-display-limit 0 "$deb" 2>&1 || true)

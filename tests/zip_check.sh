@@ -3,13 +3,7 @@
 # name, that it holds exactly kelto.exe and usage.txt, and that the usage text
 # has Windows (CR LF) line endings.
 #   zip_check.sh BUILD_DIR VERSION
-set -euo pipefail
-build=$1
-version=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "$0")/release_lib.sh"
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/out" >/dev/null
 zip=$work/out/kelto-$version-win32.zip
