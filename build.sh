@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 # Debian packages the build and the tests need.
-packages=(cmake g++ clang make libgtest-dev groff-base mandoc dpkg-dev)
+packages=(cmake g++ clang make libgtest-dev libbenchmark-dev groff-base mandoc dpkg-dev)
 
 install_missing() {
     local missing=()
