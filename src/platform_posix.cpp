@@ -17,6 +17,34 @@ namespace {
 // enough that two open streams stay far below a megabyte.
 const size_t stream_buffer_size = 128 * 1024;
 
+// The C library takes a buffer size only together with the buffer: without
+// one it keeps a buffer of the file system's block size (4 KiB), a system
+// call per 4 KiB. The tool has at most two streams open at a time, so a few
+// fixed buffers serve every stream; one without a free buffer keeps the
+// library's own. Untouched buffers cost no memory.
+const int buffer_count = 4;
+char stream_buffers[buffer_count][stream_buffer_size];
+FILE* buffer_owners[buffer_count];
+
+void attach_buffer(FILE* f)
+{
+    for (int i = 0; i < buffer_count; ++i) {
+        if (!buffer_owners[i]) {
+            buffer_owners[i] = f;
+            setvbuf(f, stream_buffers[i], _IOFBF, stream_buffer_size);
+            return;
+        }
+    }
+}
+
+void release_buffer(FILE* f)
+{
+    for (FILE*& owner : buffer_owners) {
+        if (owner == f)
+            owner = nullptr;
+    }
+}
+
 std::string os_path(const char* name)
 {
     std::string path(name);
@@ -86,14 +114,16 @@ FILE* plat_open(const char* name, open_mode mode)
         close(fd);
         return nullptr;
     }
-    setvbuf(f, nullptr, _IOFBF, stream_buffer_size);
+    attach_buffer(f);
     return f;
 }
 
 bool plat_close(FILE* f)
 {
     bool ok = !ferror(f);
-    return fclose(f) == 0 && ok;
+    ok = fclose(f) == 0 && ok;
+    release_buffer(f);
+    return ok;
 }
 
 bool plat_same_file(FILE* f, const char* name)
