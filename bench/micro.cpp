@@ -43,11 +43,15 @@ const std::string& text_for(int type)
     return type == 'd' ? dos : type == 'u' ? unix_text : mac;
 }
 
-FILE* memory_stream(void* buf, size_t size, const char* mode)
+// Buffers of the tool's size for the two streams of a case. The C library
+// applies a buffer size only when it is given the buffer too.
+char stream_buffers[2][stream_buffer_size];
+
+FILE* memory_stream(void* buf, size_t size, const char* mode, char* stream_buffer)
 {
     FILE* f = fmemopen(buf, size, mode);
     if (f)
-        setvbuf(f, nullptr, _IOFBF, stream_buffer_size);
+        setvbuf(f, stream_buffer, _IOFBF, stream_buffer_size);
     return f;
 }
 
@@ -59,8 +63,8 @@ struct memory_pair {
 
     memory_pair(std::string& text, std::string& out)
     {
-        in.stream = memory_stream(&text[0], text.size(), "rb");
-        sink.stream = memory_stream(&out[0], out.size(), "wb");
+        in.stream = memory_stream(&text[0], text.size(), "rb", stream_buffers[0]);
+        sink.stream = memory_stream(&out[0], out.size(), "wb", stream_buffers[1]);
     }
 };
 
@@ -87,7 +91,7 @@ void detect(benchmark::State& state, int type)
     std::string text = text_for(type);
     for (auto _ : state) {
         FileStream in;
-        in.stream = memory_stream(&text[0], text.size(), "rb");
+        in.stream = memory_stream(&text[0], text.size(), "rb", stream_buffers[0]);
         benchmark::DoNotOptimize(detect_line_endings(in));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
