@@ -6,6 +6,7 @@
 #                     exits non-zero when any test fails
 #   ./build.sh release  build the Debian package and the Windows zip into
 #                     build/packages
+#   ./build.sh bench [smoke]  install the benchmark's tools and run bench/run.sh
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -79,9 +80,16 @@ release() {
     ls -l build/packages/*.deb build/packages/*.zip
 }
 
+# The benchmark against the dos2unix family (docs/performance.md).
+bench() {
+    install_missing "${packages[@]}" hyperfine dos2unix time
+    bench/run.sh "$@"
+}
+
 case "${1:-}" in
     demo) demo ;;
     test) run_tests ;;
     release) release ;;
-    *) echo "usage: ./build.sh demo | test | release" >&2; exit 2 ;;
+    bench) shift; bench "$@" ;;
+    *) echo "usage: ./build.sh demo | test | release | bench [smoke]" >&2; exit 2 ;;
 esac
