@@ -106,23 +106,44 @@ time_case() {
     mapfile -t medians < <(awk -F, 'NR > 1 { print $4 }' "$csv")
 }
 
-# row CASE KELTO_S PEER PEER_S : one line of the table.
+# row CASE KELTO_S PEER PEER_S : one line of the table, with the ratio.
 row() {
     table+=("$(awk -v c="$1" -v k="$2" -v p="$3" -v q="$4" \
-        'BEGIN { printf "| %-34s | %8.3f | %-40s | %8.3f | %5.2f |", c, k, p, q, k / q }')")
+        'BEGIN { printf "| %-42s | %7.3f | %-34s | %7.3f | %5.2f |", c, k, p, q, k / q }')")
 }
 
 large_case() {
     local opt=$1 file=$2 peer=$3
-    local fresh="cp $data/$file file.txt && rm -f kelto.tmp iolimit.tmp"
+    # sync: no run pays for writing back the data of the run before it.
+    local fresh="cp $data/$file file.txt && rm -f kelto.tmp iolimit.tmp && sync"
     time_case "$opt" "$fresh" "$kelto /$opt file.txt" "$peer file.txt" "$iolimit file.txt"
-    row "kelto /$opt $file" "${medians[0]}" "$peer" "${medians[1]}"
-    row "kelto /$opt $file" "${medians[0]}" "I/O limit (iolimit)" "${medians[2]}"
+    row "kelto /$opt $file ($blocks MiB)" "${medians[0]}" "$peer" "${medians[1]}"
+    row "kelto /$opt $file ($blocks MiB)" "${medians[0]}" "I/O limit (iolimit)" "${medians[2]}"
 }
 
 peak_rss_kib() {
     (cd "$data/work" && cp "$data/$1" file.txt &&
         /usr/bin/time -f %M "$kelto" /du file.txt 2>&1 >/dev/null | tail -1)
+}
+
+# Many small files, and the expansion alone.
+expansion_cases() {
+    # The same conversion with the names expanded by the shell tells the
+    # cost of the tool's own expansion apart from that of the conversions.
+    time_case small "rm -rf small && cp -r $data/small small && sync" \
+        "cd small && $kelto /du '*.txt' /subdir" \
+        "cd small && find . -name '*.txt' -exec dos2unix -q {} +" \
+        "cd small && $kelto /du */*.txt"
+    local small_case="kelto /du \"*.txt\" /subdir ($((dirs * per_dir)) files)"
+    row "$small_case" "${medians[0]}" "find + dos2unix -q" "${medians[1]}"
+    row "$small_case" "${medians[0]}" "kelto /du */*.txt (shell expands)" "${medians[2]}"
+
+    # Reports on empty files: nearly all the time is the expansion, and the
+    # shell-expanded run shows the same reports without it.
+    time_case flat "true" "cd $data/flat && $kelto /v '*.txt'" "cd $data/flat && $kelto /v *.txt"
+    row "kelto /v \"*.txt\" ($flat empty files)" "${medians[0]}" "kelto /v *.txt (shell expands)" "${medians[1]}"
+    time_case tree "true" "cd $data/tree && $kelto /v '*.txt' /subdir" "cd $data/tree && $kelto /v */*.txt"
+    row "kelto /v \"*.txt\" /subdir (${side}x$side)" "${medians[0]}" "kelto /v */*.txt (shell expands)" "${medians[1]}"
 }
 
 main() {
@@ -135,28 +156,23 @@ main() {
     large_case ud lf.txt "unix2dos -q"
     large_case mu cr.txt "mac2unix -q"
 
-    time_case v "cp $data/crlf.txt file.txt" "$kelto /v file.txt" "dos2unix -i file.txt"
-    row "kelto /v crlf.txt" "${medians[0]}" "dos2unix -i" "${medians[1]}"
+    time_case v "cp $data/crlf.txt file.txt && sync" "$kelto /v file.txt" "dos2unix -i file.txt"
+    row "kelto /v crlf.txt ($blocks MiB)" "${medians[0]}" "dos2unix -i" "${medians[1]}"
 
-    time_case small "rm -rf small && cp -r $data/small small" \
-        "cd small && $kelto /du '*.txt' /subdir" \
-        "cd small && find . -name '*.txt' -exec dos2unix -q {} +"
-    row "kelto /du \"*.txt\" /subdir (small)" "${medians[0]}" "find + dos2unix -q" "${medians[1]}"
-
-    # The same run with the names expanded by the shell: the difference is the
-    # cost of the tool's own expansion (its sort and its walk).
-    time_case flat "true" "cd $data/flat && $kelto /v '*.txt'" "cd $data/flat && $kelto /v *.txt"
-    row "kelto /v \"*.txt\" ($flat empty files)" "${medians[0]}" "kelto /v *.txt (shell expands)" "${medians[1]}"
-    time_case tree "true" "cd $data/tree && $kelto /v '*.txt' /subdir" "cd $data/tree && $kelto /v */*.txt"
-    row "kelto /v \"*.txt\" /subdir (${side}x$side)" "${medians[0]}" "kelto /v */*.txt (shell expands)" "${medians[1]}"
+    if (cd "$data/flat" && "$kelto" /v '*.txt' >/dev/null 2>&1); then
+        expansion_cases
+    else
+        table+=("| (this build does not expand patterns: the cases of many files are left out) |")
+    fi
 
     local rss_small rss_large
     rss_small=$(peak_rss_kib crlf-1m.txt)
     rss_large=$(peak_rss_kib crlf.txt)
 
     echo
-    echo "| case                               | kelto s  | against                                  | its s    | ratio |"
-    echo "|------------------------------------|----------|------------------------------------------|----------|-------|"
+    printf '| %-42s | %7s | %-34s | %7s | %5s |\n' case "kelto s" against "its s" ratio
+    printf '|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..44})" "$(printf -- '-%.0s' {1..9})" \
+        "$(printf -- '-%.0s' {1..36})" "$(printf -- '-%.0s' {1..9})" "-------"
     printf '%s\n' "${table[@]}"
     echo
     echo "Peak resident set of kelto /du: $rss_small KiB on 1 MiB, $rss_large KiB on $(du -m "$data/crlf.txt" | cut -f1) MiB"
