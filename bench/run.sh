@@ -7,14 +7,14 @@
 # Each case is timed by hyperfine, every contender side by side in one call,
 # each run on a fresh copy of the input made by the same untimed step, after
 # one warm-up run. Ratios are of medians.
-# KELTO_BENCH_RUNS sets the number of timed runs (default 5); the data and the
+# KELTO_BENCH_RUNS sets the number of timed runs (default 10); the data and the
 # working copies go to KELTO_BENCH_DATA (default build/bench-data).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 mode=${1:-full}
-runs=${KELTO_BENCH_RUNS:-5}
+runs=${KELTO_BENCH_RUNS:-10}
 data=${KELTO_BENCH_DATA:-$root/build/bench-data}
 build=$root/build/bench
 if [ "$mode" = smoke ]; then
@@ -176,6 +176,11 @@ main() {
     printf '%s\n' "${table[@]}"
     echo
     echo "Peak resident set of kelto /du: $rss_small KiB on 1 MiB, $rss_large KiB on $(du -m "$data/crlf.txt" | cut -f1) MiB"
+    echo
+    echo "Processor time of the large cases (means, user + system seconds):"
+    # The CSV columns 5 and 6 are the user and system times.
+    awk -F, 'FNR > 1 { sub(/^[^ ]*\//, "", $1); printf "  %-28s %6.3f + %6.3f\n", $1, $5, $6 }' \
+        "$results"/du.csv "$results"/ud.csv "$results"/mu.csv "$results"/v.csv
     echo
     echo "== the byte loops alone (bench/micro.cpp, streams in memory)"
     "$build/bench/micro_bench" --benchmark_min_time=0.5 2>/dev/null
