@@ -1,0 +1,130 @@
+// The platform's streams: their fixed buffers, shared out among open streams,
+// and the emptying of files opened for writing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fileio.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class stream_buffer_test : public ::testing::Test {
+protected:
+    fs::path dir;
+
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = fs::temp_directory_path() / (std::string("kelto_stream_") + info->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+
+    void write_bytes(const std::string& name, const std::string& bytes) const
+    {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+
+    std::string read_bytes(const std::string& name) const
+    {
+        std::ifstream in(path(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+// Every byte value, then enough to refill a 128 KiB buffer a few times.
+std::string sample_bytes(size_t size)
+{
+    std::string bytes;
+    for (size_t i = 0; i < size; ++i)
+        bytes += char((i * 131 + i / 256) & 0xFF);
+    return bytes;
+}
+
+TEST_F(stream_buffer_test, more_open_streams_than_buffers_all_keep_their_bytes)
+{
+    // Eight streams at once: four get the fixed buffers, the rest the
+    // library's own; each written interleaved with the others.
+    const int count = 8;
+    std::vector<FileStream> out(count);
+    for (int i = 0; i < count; ++i)
+        out[i].open(path("f" + std::to_string(i)).c_str(), open_write);
+    const std::string bytes = sample_bytes(300 * 1024);
+    for (unsigned char c : bytes) {
+        for (int i = 0; i < count; ++i)
+            out[i].put_byte((c + i) & 0xFF);
+    }
+    for (int i = 0; i < count; ++i)
+        ASSERT_TRUE(out[i].close());
+    for (int i = 0; i < count; ++i) {
+        std::string expected = bytes;
+        for (char& c : expected)
+            c = char((static_cast<unsigned char>(c) + i) & 0xFF);
+        EXPECT_EQ(read_bytes("f" + std::to_string(i)), expected) << "stream " << i;
+    }
+}
+
+TEST_F(stream_buffer_test, a_buffer_freed_by_close_goes_to_one_stream_only)
+{
+    // A and B open, A closed, then C, D and E opened while B is still being
+    // written: a buffer handed out twice mixes up their bytes.
+    FileStream a;
+    a.open(path("a").c_str(), open_write);
+    FileStream b;
+    b.open(path("b").c_str(), open_write);
+    ASSERT_TRUE(a.close());
+    FileStream later[3];
+    const char* names[] = {"c", "d", "e"};
+    for (int i = 0; i < 3; ++i)
+        later[i].open(path(names[i]).c_str(), open_write);
+    const std::string bytes = sample_bytes(300 * 1024);
+    for (unsigned char c : bytes) {
+        b.put_byte(c);
+        for (int i = 0; i < 3; ++i)
+            later[i].put_byte(c ^ (i + 1));
+    }
+    ASSERT_TRUE(b.close());
+    EXPECT_EQ(read_bytes("b"), bytes);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(later[i].close());
+        std::string expected = bytes;
+        for (char& c : expected)
+            c = char(c ^ (i + 1));
+        EXPECT_EQ(read_bytes(names[i]), expected) << names[i];
+    }
+}
+
+TEST_F(stream_buffer_test, opening_for_writing_empties_a_file_and_creates_a_missing_one)
+{
+    const struct {
+        const char* name;
+        const char* before;  // null: the file does not exist
+        open_mode mode;
+    } cases[] = {
+        {"full", "old content\r\n", open_write},
+        {"full_private", "old content\r\n", open_private},
+        {"empty", "", open_write},
+        {"missing", nullptr, open_write},
+        {"missing_private", nullptr, open_private},
+    };
+    for (const auto& c : cases) {
+        if (c.before)
+            write_bytes(c.name, c.before);
+        FileStream out;
+        out.open(path(c.name).c_str(), c.mode);
+        out.put_byte('x');
+        ASSERT_TRUE(out.close()) << c.name;
+        EXPECT_EQ(read_bytes(c.name), "x") << c.name;
+    }
+}
+
+}  // namespace
