@@ -182,8 +182,9 @@ main() {
     awk -F, 'FNR > 1 { sub(/^[^ ]*\//, "", $1); printf "  %-28s %6.3f + %6.3f\n", $1, $5, $6 }' \
         "$results"/du.csv "$results"/ud.csv "$results"/mu.csv "$results"/v.csv
     echo
-    echo "== the byte loops alone (bench/micro.cpp, streams in memory)"
-    "$build/bench/micro_bench" --benchmark_min_time=0.5 2>/dev/null
+    echo "== the byte loops alone (bench/micro.cpp, streams in memory, medians of 5)"
+    "$build/bench/micro_bench" --benchmark_min_time=0.2 --benchmark_repetitions=5 \
+        --benchmark_report_aggregates_only=true 2>/dev/null | grep -v -E '_(mean|stddev|cv) '
 }
 
 main
