@@ -100,8 +100,12 @@ time_case() {
     local name=$1 prepare=$2
     shift 2
     local csv=$results/$name.csv
-    (cd "$data/work" && hyperfine --style none --warmup 1 --runs "$runs" \
-        --prepare "$prepare" --export-csv "$csv" "$@" >/dev/null)
+    # hyperfine's warnings about outliers go to a log, shown if it fails.
+    if ! (cd "$data/work" && hyperfine --style none --warmup 1 --runs "$runs" \
+        --prepare "$prepare" --export-csv "$csv" "$@" >/dev/null 2>"$results/$name.log"); then
+        cat "$results/$name.log" >&2
+        exit 1
+    fi
     # The CSV has the columns command,mean,stddev,median,...
     mapfile -t medians < <(awk -F, 'NR > 1 { print $4 }' "$csv")
 }
@@ -183,6 +187,9 @@ main() {
         "$results"/du.csv "$results"/ud.csv "$results"/mu.csv "$results"/v.csv
     echo
     echo "== the byte loops alone (bench/micro.cpp, streams in memory, medians of 5)"
+    # The data written above is on its way to disk; that must not share the
+    # processor with the loops.
+    sync
     "$build/bench/micro_bench" --benchmark_min_time=0.2 --benchmark_repetitions=5 \
         --benchmark_report_aggregates_only=true 2>/dev/null | grep -v -E '_(mean|stddev|cv) '
 }
