@@ -131,9 +131,10 @@ FILE* plat_open(const char* name, open_mode mode)
 bool plat_close(FILE* f)
 {
     bool ok = !ferror(f);
-    ok = fclose(f) == 0 && ok;
+    // The buffer is marked free before the close that last uses it: no
+    // stream can take it in between, and the pointer is not used after it.
     release_buffer(f);
-    return ok;
+    return fclose(f) == 0 && ok;
 }
 
 bool plat_same_file(FILE* f, const char* name)

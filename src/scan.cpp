@@ -51,10 +51,10 @@ void convert_line_endings(FileStream& in, FileStream& out, int from, int to)
                 put_ending(out, map.dos);
             } else {
                 put_ending(out, map.mac);
-                // The byte after a lone CR starts the next step: it may
-                // itself begin a line ending (CR CR LF is CR, then CR LF).
-                b = n;
-                continue;
+                // The byte after a lone CR goes back to be read again: it
+                // may itself begin a line ending (CR CR LF is CR, then CR LF).
+                if (n != EOF)
+                    in.unget_byte(n);
             }
         } else {
             out.put_byte(b);
