@@ -1,0 +1,270 @@
+#include "llst.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// An element: KEY decides the order, TAG tells equal keys apart.
+struct elem {
+    char key;
+    char tag;
+};
+
+using elem_list = IndexedList<elem>;
+
+// The keys (and tags where set) from head to tail, read through the links
+// so that the cursor stays where it is. Checks the chain on the way: the
+// links agree in both directions, the count matches, and the cursor link
+// stands at the cursor position.
+std::string chain(const elem_list& l)
+{
+    EXPECT_EQ(l.top_link.prev, nullptr);
+    EXPECT_EQ(l.end_link.next, nullptr);
+    std::string out;
+    int pos = 0;
+    const ListLink<elem>* link = l.top_link.next;
+    bool cursor_found = l.cur == &l.end_link && l.cur_idx == l.count();
+    for (; link != &l.end_link; link = link->next, ++pos) {
+        EXPECT_EQ(link->next->prev, link);
+        EXPECT_EQ(link->prev->next, link);
+        if (link == l.cur)
+            cursor_found = l.cur_idx == pos;
+        if (link->item) {
+            out += link->item->key;
+            if (link->item->tag)
+                out += link->item->tag;
+        } else {
+            out += '0';
+        }
+    }
+    EXPECT_EQ(pos, l.count());
+    EXPECT_EQ(l.end_link.prev->next, &l.end_link);
+    EXPECT_TRUE(cursor_found) << "cursor link not at position " << l.cur_idx;
+    return out;
+}
+
+elem a{'a', 0}, b{'b', 0}, c{'c', 0}, d{'d', 0}, x{'x', 0}, y{'y', 0};
+
+void fill(elem_list& l, std::vector<elem*> items)
+{
+    for (elem* e : items)
+        l.insert(-1, e);
+}
+
+int calls = 0;
+
+int by_key(const elem* p, const elem* q)
+{
+    ++calls;
+    return p->key - q->key;
+}
+
+TEST(llst, new_list_is_empty_with_cursor_on_tail)
+{
+    elem_list l;
+    EXPECT_EQ(l.count(), 0);
+    EXPECT_EQ(l.top_link.next, &l.end_link);
+    EXPECT_EQ(l.end_link.prev, &l.top_link);
+    EXPECT_EQ(l.top_ref, &l.top_link);
+    EXPECT_EQ(l.end_ref, &l.end_link);
+    EXPECT_EQ(l.cur, &l.end_link);
+    EXPECT_EQ(l.cur_idx, 0);
+    l.seek(0);
+    EXPECT_EQ(l.cur, &l.end_link);
+    EXPECT_EQ(chain(l), "");
+}
+
+TEST(llst, negative_positions_append)
+{
+    elem_list l;
+    l.insert(-1, &a);
+    EXPECT_EQ(chain(l), "a");
+    EXPECT_EQ(l.cur_idx, 0);
+    l.insert(-5, &b);
+    EXPECT_EQ(chain(l), "ab");
+    EXPECT_EQ(l.cur_idx, 1);
+    EXPECT_EQ(l.cur->item, &b);
+    EXPECT_EQ(l.get(0), &a);
+    EXPECT_EQ(l.get(1), &b);
+    l.insert(2, &c);  // count() appends as well
+    EXPECT_EQ(chain(l), "abc");
+    EXPECT_EQ(l.cur_idx, 2);
+}
+
+TEST(llst, insert_at_front_and_middle)
+{
+    elem_list l;
+    fill(l, {&a, &b});
+    l.insert(0, &x);
+    EXPECT_EQ(chain(l), "xab");
+    EXPECT_EQ(l.cur_idx, 0);
+    EXPECT_EQ(l.cur->item, &x);
+    l.insert(2, &y);
+    EXPECT_EQ(chain(l), "xayb");
+    EXPECT_EQ(l.cur_idx, 2);
+    EXPECT_EQ(l.cur->item, &y);
+}
+
+TEST(llst, seek_and_get_walk_from_the_cursor_both_ways)
+{
+    elem_list l;
+    fill(l, {&a, &b, &c, &d});
+    const struct {
+        int idx;
+        elem* expected;
+    } steps[] = {{0, &a}, {3, &d}, {1, &b}, {1, &b}, {2, &c}, {0, &a}};
+    for (const auto& s : steps) {
+        EXPECT_EQ(l.get(s.idx), s.expected) << s.idx;
+        EXPECT_EQ(l.cur_idx, s.idx);
+        EXPECT_EQ(chain(l), "abcd");
+    }
+    l.seek(4);
+    EXPECT_EQ(l.cur, &l.end_link);
+    l.seek(2);
+    EXPECT_EQ(l.cur->item, &c);
+}
+
+TEST(llst, swap_exchanges_links_and_leaves_cursor_on_higher_position)
+{
+    const struct {
+        int i, j;
+        const char* after;
+        int cursor;
+        char cursor_key;
+    } cases[] = {
+        {3, 1, "adcb", 3, 'b'},
+        {1, 3, "adcb", 3, 'b'},
+        {1, 2, "acbd", 2, 'b'},
+        {2, 1, "acbd", 2, 'b'},
+        {0, 1, "bacd", 1, 'a'},
+        {0, 3, "dbca", 3, 'a'},
+        {2, 3, "abdc", 3, 'c'},
+    };
+    for (const auto& t : cases) {
+        elem_list l;
+        fill(l, {&a, &b, &c, &d});
+        elem* items[] = {&a, &b, &c, &d};
+        std::vector<ListLink<elem>*> links;
+        for (int i = 0; i < 4; ++i) {
+            l.seek(i);
+            links.push_back(l.cur);
+        }
+        l.swap(t.i, t.j);
+        EXPECT_EQ(chain(l), t.after) << t.i << "," << t.j;
+        EXPECT_EQ(l.cur_idx, t.cursor);
+        EXPECT_EQ(l.cur->item->key, t.cursor_key);
+        // The links move; every element stays in its own link.
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(links[i]->item, items[i]);
+    }
+}
+
+TEST(llst, swap_of_a_position_with_itself_changes_nothing)
+{
+    elem_list l;
+    fill(l, {&a, &b, &c, &d});
+    l.seek(3);
+    l.swap(2, 2);
+    EXPECT_EQ(chain(l), "abcd");
+    EXPECT_EQ(l.cur_idx, 3);
+}
+
+TEST(llst, sort_is_the_unstable_selection_sort)
+{
+    elem b1{'b', '1'}, b2{'b', '2'};
+    elem_list l;
+    fill(l, {&b1, &b2, &a});
+    calls = 0;
+    l.sort(by_key);
+    EXPECT_EQ(chain(l), "ab2b1");
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(l.cur_idx, 2);
+}
+
+TEST(llst, sort_makes_n_n_minus_1_over_2_comparisons)
+{
+    const struct {
+        const char* keys;
+        const char* sorted;
+    } cases[] = {
+        {"", ""},
+        {"a", "a"},
+        {"ba", "ab"},
+        {"abcdef", "abcdef"},
+        {"fedcba", "abcdef"},
+        {"dacfbe", "abcdef"},
+        {"bbab", "abbb"},
+        {"zyxwvutsrqponmlkjihgfedcba", "abcdefghijklmnopqrstuvwxyz"},
+    };
+    for (const auto& t : cases) {
+        std::vector<elem> items;
+        for (const char* k = t.keys; *k; ++k)
+            items.push_back(elem{*k, 0});
+        elem_list l;
+        for (elem& e : items)
+            l.insert(-1, &e);
+        l.seek(0);
+        calls = 0;
+        l.sort(by_key);
+        int n = l.count();
+        EXPECT_EQ(chain(l), t.sorted) << t.keys;
+        EXPECT_EQ(calls, n * (n - 1) / 2) << t.keys;
+        // An empty list keeps its cursor; otherwise it ends on the last one.
+        EXPECT_EQ(l.cur_idx, n == 0 ? 0 : n - 1) << t.keys;
+    }
+}
+
+TEST(llst, null_elements_are_stored_returned_and_compared)
+{
+    elem_list l;
+    l.insert(-1, &b);
+    l.insert(-1, nullptr);
+    l.insert(-1, &a);
+    EXPECT_EQ(l.get(1), nullptr);
+    int null_seen = 0;
+    l.sort([&](const elem* p, const elem* q) {
+        null_seen += !p + !q;
+        char kp = p ? p->key : '0';
+        char kq = q ? q->key : '0';
+        return kp - kq;
+    });
+    EXPECT_EQ(null_seen, 2);
+    EXPECT_EQ(chain(l), "0ab");
+}
+
+// The reports name the list's source file and the failed expression; they
+// also show that assertions stay active in release builds.
+const char range_report[] = "llst.*\\( idx >= 0 \\) && \\( idx <= total_num \\)";
+
+TEST(llst_death, positions_out_of_range_fail_the_assertion)
+{
+    elem_list l;
+    fill(l, {&a, &b});
+    EXPECT_DEATH(l.seek(-1), range_report);
+    EXPECT_DEATH(l.seek(3), range_report);
+    EXPECT_DEATH(l.get(3), range_report);
+    EXPECT_DEATH(l.get(-1), range_report);
+    EXPECT_DEATH(l.insert(3, &c), range_report);
+    EXPECT_DEATH(l.swap(0, 5), range_report);
+}
+
+TEST(llst_death, get_at_count_fails_the_element_assertion)
+{
+    elem_list empty;
+    EXPECT_DEATH(empty.get(0), "llst.*cur != &end_link");
+    elem_list l;
+    fill(l, {&a, &b});
+    EXPECT_DEATH(l.get(2), "llst.*cur != &end_link");
+}
+
+TEST(llst_death, swap_with_the_tail_sentinel_is_refused)
+{
+    elem_list l;
+    fill(l, {&a, &b});
+    EXPECT_DEATH(l.swap(0, 2), "llst.*b != &end_link");
+}
+
+}  // namespace
