@@ -5,17 +5,13 @@ bool is_lead_byte(unsigned char c)
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
-namespace {
-
-// The position after the character that starts at S[pos]. A lead byte right
-// before the terminating NUL is a character of its own, so the walk never
-// passes the end of the string.
-int next_char(const char* s, int pos)
+int char_size(const char* s)
 {
-    if (is_lead_byte(static_cast<unsigned char>(s[pos])) && s[pos + 1] != '\0')
-        return pos + 2;
-    return pos + 1;
+    // Taking the NUL as a second byte would walk past the end of the string.
+    return is_lead_byte(static_cast<unsigned char>(s[0])) && s[1] != '\0' ? 2 : 1;
 }
+
+namespace {
 
 bool is_separator(char c)
 {
@@ -27,7 +23,7 @@ bool is_separator(char c)
 int dir_prefix_length(const char* path)
 {
     int result = 0;
-    for (int pos = 0; path[pos] != '\0'; pos = next_char(path, pos)) {
+    for (int pos = 0; path[pos] != '\0'; pos += char_size(path + pos)) {
         if (is_separator(path[pos]))
             result = pos + 1;
     }
@@ -39,7 +35,7 @@ int extension_length(const char* name)
     int start = -1;     // where the extension begins, -1 for none
     bool seen = false;  // the component has had a character other than a dot
     int pos = 0;
-    for (; name[pos] != '\0'; pos = next_char(name, pos)) {
+    for (; name[pos] != '\0'; pos += char_size(name + pos)) {
         if (is_separator(name[pos])) {
             start = -1;
             seen = false;

@@ -10,6 +10,10 @@
 // character.
 bool is_lead_byte(unsigned char c);
 
+// The number of bytes, 1 or 2, of the character that begins at S (not at its
+// NUL). A lead byte right before the NUL is a character of one byte.
+int char_size(const char* s);
+
 // The number of bytes from the start of PATH through its last ':' or '\';
 // 0 when it has none. "src\*.c" gives 4.
 int dir_prefix_length(const char* path);
