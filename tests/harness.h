@@ -1,0 +1,104 @@
+// End-to-end harness: runs the built tool the way a user does, each case in a
+// fresh temporary directory, and hands back its standard output as bytes and
+// its exit code.
+//
+// The command comes from the test executable's own command line, so the same
+// suite runs against any build:
+//   e2e_tests --kelto=PATH [--launcher=PROG] [--crlf] [--root=PREFIX] [--no-posix]
+//     --kelto=PATH     the tool to run
+//     --launcher=PROG  a program run in front of it (an emulator such as wine)
+//     --crlf           every line feed the tool prints arrives as CR LF
+//     --root=PREFIX    written in front of an absolute path handed to the tool
+//                      (a drive such as "Z:" under an emulator)
+//     --no-posix       skip the cases that need POSIX means (symbolic links,
+//                      FIFOs, /dev/full, resource limits, owners and modes)
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct settings {
+    std::string kelto;
+    std::string launcher;
+    std::string newline = "\n";
+    std::string root;
+    bool posix = true;
+};
+
+// The settings of this run; parse_args fills them.
+settings& config();
+
+// Takes the harness's own arguments out of ARGV (after GoogleTest took its
+// own). False, with a message on stderr, when --kelto is missing or an
+// argument is unknown.
+bool parse_args(int* argc, char** argv);
+
+// TEXT with every "\n" written as the tool's printed line feed: expected
+// outputs are written once, with "\n".
+std::string lines(const std::string& text);
+
+// A host path written the way the tool takes it: '\' for '/', after the root.
+std::string dos_path(const std::string& host_path);
+
+// How a command is run.
+struct run_options {
+    std::string stdout_file;        // standard output goes to this file (not captured)
+    bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads
+    long long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+    bool as_nobody = false;           // when run by root, run as user nobody
+};
+
+struct run_result {
+    bool started = false;  // false when the program could not be executed
+    int exit_code = -1;    // -1 when it ended by a signal
+    int signal = 0;        // the signal that ended it, or 0
+    std::string out;       // standard output, byte for byte
+    std::string err;       // standard error
+};
+
+// Runs PROGRAM with ARGS in directory CWD and waits for it.
+run_result run_command(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& cwd, const run_options& opts = {});
+
+// Runs the tool under test (behind the launcher, if any).
+run_result run_kelto(const std::vector<std::string>& args, const std::string& cwd,
+                     const run_options& opts = {});
+
+// A fresh, private temporary directory, removed with everything in it (even
+// read-only subdirectories) when the object goes.
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+
+    const std::string& dir() const { return root; }
+    // The host path of NAME, a '/'-separated path below the directory.
+    std::string path(const std::string& name) const;
+
+    void write(const std::string& name, const std::string& bytes) const;
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;  // true for a dangling link too
+    void make_dir(const std::string& name) const;
+    void chmod(const std::string& name, unsigned mode) const;
+    unsigned mode(const std::string& name) const;  // permission bits
+    void symlink(const std::string& target, const std::string& name) const;
+    void hard_link(const std::string& target, const std::string& name) const;
+    void make_fifo(const std::string& name) const;
+    // The names in the directory, sorted.
+    std::vector<std::string> list(const std::string& name = ".") const;
+
+    // Runs the tool with this directory (or the subdirectory SUB) as its
+    // current directory.
+    run_result kelto(const std::vector<std::string>& args, const run_options& opts = {}) const;
+    run_result kelto_in(const std::string& sub, const std::vector<std::string>& args,
+                        const run_options& opts = {}) const;
+
+private:
+    std::string root;
+};
+
+}  // namespace e2e
