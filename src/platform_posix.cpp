@@ -2,11 +2,16 @@
 // '\' is handed to the system as '/'.
 #include "platform.h"
 
+#include "dosmatch.h"
+#include "wildcard.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -154,4 +159,108 @@ void plat_remove(const char* name)
 void plat_exit(int code)
 {
     exit(code);
+}
+
+// The directory enumeration. A search string is split like a DOS path: the
+// directory part runs through its last ':' or '\', the rest is the name
+// pattern, matched against each name of the directory by the DOS rules.
+struct find_handle {
+    DIR* dir;
+    std::string pattern;
+};
+
+namespace {
+
+// A ':' that is a character of its own names a drive, which POSIX lacks.
+bool names_drive(const char* dir_part, int len)
+{
+    for (int pos = 0; pos < len; pos += char_size(dir_part + pos)) {
+        if (dir_part[pos] == ':')
+            return true;
+    }
+    return false;
+}
+
+// The attributes of a listed entry, or -1 for an entry that is left out:
+// only real directories and regular files (a symbolic link to a regular file
+// counts as that file) are listed. A link to a directory would let a walk
+// through subdirectories loop or leave the tree; a broken link names
+// nothing; a FIFO, socket or device could block a read forever.
+int entry_attributes(DIR* dir, const char* name)
+{
+    struct stat st;
+    if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return -1;
+    int attrib = 0;
+    if (S_ISDIR(st.st_mode)) {
+        attrib = attr_directory;
+    } else if (S_ISLNK(st.st_mode)) {
+        if (fstatat(dirfd(dir), name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+            return -1;
+    } else if (!S_ISREG(st.st_mode)) {
+        return -1;
+    }
+    // The UNIX convention for hidden files, and the read-only rule of the
+    // file layer; POSIX has no system attribute.
+    if (name[0] == '.')
+        attrib |= attr_hidden;
+    if ((st.st_mode & S_IWUSR) == 0)
+        attrib |= attr_readonly;
+    return attrib;
+}
+
+bool listed(const find_handle* h, const char* name, find_entry* out)
+{
+    size_t len = std::strlen(name);
+    // A name too long for the entry is left out rather than cut short: a
+    // shortened name would denote another file. A name with a '\' would
+    // too, once written into a DOS path.
+    if (len >= sizeof out->name || std::strchr(name, '\\'))
+        return false;
+    if (!dos_match(h->pattern.c_str(), name))
+        return false;
+    int attrib = entry_attributes(h->dir, name);
+    if (attrib < 0)
+        return false;
+    std::memcpy(out->name, name, len + 1);
+    out->attrib = static_cast<unsigned>(attrib);
+    return true;
+}
+
+}  // namespace
+
+find_handle* plat_find_first(const char* search, find_entry* out)
+{
+    int len = dir_prefix_length(search);
+    const char* pattern = search + len;
+    // A pattern such as src/*.c finds nothing: the directory part is written
+    // with '\', and the paths made from the names found must never leave out
+    // the directory they were found in.
+    if (names_drive(search, len) || std::strchr(pattern, '/'))
+        return nullptr;
+    std::string dir = os_path(std::string(search, len).c_str());
+    DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+    if (!d)
+        return nullptr;
+    find_handle* h = new find_handle{d, pattern};
+    if (!plat_find_next(h, out)) {
+        plat_find_close(h);
+        return nullptr;
+    }
+    return h;
+}
+
+bool plat_find_next(find_handle* h, find_entry* out)
+{
+    while (const dirent* e = readdir(h->dir)) {
+        if (listed(h, e->d_name, out))
+            return true;
+    }
+    return false;
+}
+
+void plat_find_close(find_handle* h)
+{
+    closedir(h->dir);
+    delete h;
 }
