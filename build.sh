@@ -7,11 +7,13 @@
 #   ./build.sh release  build the Debian package and the Windows zip into
 #                     build/packages
 #   ./build.sh bench [smoke]  install the benchmark's tools and run bench/run.sh
+#   ./build.sh fuzz [seconds]  run each fuzz target for that long (default 60)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 # Debian packages the build and the tests need.
-packages=(cmake g++ clang make libgtest-dev libbenchmark-dev groff-base mandoc dpkg-dev)
+packages=(cmake g++ clang make libgtest-dev libbenchmark-dev groff-base mandoc dpkg-dev
+          libclang-rt-14-dev clang-tidy cppcheck clang-format)
 
 install_missing() {
     local missing=()
@@ -64,9 +66,43 @@ test_linux() {
     ctest --preset clang -j "$(nproc)"
 }
 
+# The whole test suite again under AddressSanitizer and UndefinedBehaviorSanitizer;
+# any report fails its test.
+test_asan() {
+    cmake --preset asan >/dev/null
+    cmake --build --preset asan -j "$(nproc)"
+    ctest --preset asan -j "$(nproc)"
+}
+
+# Each fuzz target first runs every input of its committed corpus, then
+# explores for SECONDS (default 60). A finding stops it, is saved under
+# build/fuzz/findings and fails the step; it then joins fuzz/corpus/<target>/.
+test_fuzz() {
+    local seconds=${1:-60}
+    cmake --preset fuzz >/dev/null
+    cmake --build --preset fuzz -j "$(nproc)"
+    local findings=build/fuzz/findings corpus name
+    mkdir -p "$findings"
+    for corpus in fuzz/corpus/*/; do
+        name=$(basename "$corpus")
+        mkdir -p "build/fuzz/work/$name"
+        if ! LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp "build/fuzz/fuzz/${name}_fuzz" \
+                -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+                -artifact_prefix="$findings/$name-" "build/fuzz/work/$name" "$corpus" \
+                >"build/fuzz/$name.log" 2>&1; then
+            tail -n 40 "build/fuzz/$name.log"
+            echo "fuzz: $name found a fault; the input is in $findings" >&2
+            return 1
+        fi
+        echo "fuzz: $name $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "build/fuzz/$name.log")"
+    done
+}
+
 run_tests() {
     install_missing "${packages[@]}"
     test_linux
+    test_asan
+    test_fuzz
 }
 
 # The release files, in build/packages: the Debian package and the zip of the
@@ -91,5 +127,6 @@ case "${1:-}" in
     test) run_tests ;;
     release) release ;;
     bench) shift; bench "$@" ;;
-    *) echo "usage: ./build.sh demo | test | release | bench [smoke]" >&2; exit 2 ;;
+    fuzz) install_missing "${packages[@]}"; test_fuzz "${2:-60}" ;;
+    *) echo "usage: ./build.sh demo | test | release | bench [smoke] | fuzz [seconds]" >&2; exit 2 ;;
 esac
