@@ -85,10 +85,10 @@ test_fuzz() {
     mkdir -p "$findings"
     for corpus in fuzz/corpus/*/; do
         name=$(basename "$corpus")
-        mkdir -p "build/fuzz/work/$name"
+        mkdir -p "build/fuzz/grown/$name"
         if ! LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp "build/fuzz/fuzz/${name}_fuzz" \
                 -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
-                -artifact_prefix="$findings/$name-" "build/fuzz/work/$name" "$corpus" \
+                -artifact_prefix="$findings/$name-" "build/fuzz/grown/$name" "$corpus" \
                 >"build/fuzz/$name.log" 2>&1; then
             tail -n 40 "build/fuzz/$name.log"
             echo "fuzz: $name found a fault; the input is in $findings" >&2
