@@ -1,0 +1,65 @@
+// Shared by the fault and crash tests, which run kelto_fault (the tool with
+// the seam of fault_seam.cpp): sample texts, the choice of the seam's point,
+// and the check of the promise that no byte of a user's file is lost.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace fault {
+
+// The platform layer's stream buffer: a read or a write call moves this much.
+const size_t buffer_size = 128 * 1024;
+
+// One text in two conventions: lines of arbitrary bytes but CR and LF (00,
+// 1A and FF among them), each ended by CR LF in crlf and by LF in lf.
+struct sample {
+    std::string crlf;
+    std::string lf;
+};
+sample make_sample(size_t size, unsigned seed);
+
+// Sets the seam's KELTO_FAULT (syntax at the top of fault_seam.cpp) for the
+// runs started while the object lives.
+class fault_point {
+public:
+    explicit fault_point(const std::string& setting);
+    ~fault_point();
+    fault_point(const fault_point&) = delete;
+    fault_point& operator=(const fault_point&) = delete;
+};
+
+// True when the run reached the seam's chosen call (the seam notes it on
+// standard error).
+bool reached(const e2e::run_result& r);
+
+// One file of a run: its name and its bytes before and after a conversion.
+struct file_case {
+    std::string name;
+    std::string before;
+    std::string after;
+};
+
+// Where a run ended, judged by what it left on disk.
+enum phase {
+    phase_not_started,    // every file untouched, no kelto.tmp
+    phase_conversion,     // kelto.tmp filled from the file in hand
+    phase_copy_back,      // the file in hand being written back, or written
+                          // back with kelto.tmp not yet deleted
+    phase_between_files,  // some files converted, the rest untouched
+    phase_finished,       // every file converted, no kelto.tmp
+    phase_count,
+};
+extern const char* const phase_names[phase_count];
+
+// Checks the promise after a run over FILES, in order, ended in any way: the
+// files before the one in hand completely converted, those after it
+// untouched; the one in hand holds its original or its converted bytes, and
+// where it holds neither, kelto.tmp holds its complete converted bytes.
+// Failures are reported under the name WHAT. Returns the phase.
+phase check_no_loss(const e2e::temp_dir& dir, const std::vector<file_case>& files,
+                    const std::string& what);
+
+}  // namespace fault

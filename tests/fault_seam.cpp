@@ -1,0 +1,271 @@
+// The fault seam of kelto_fault: the tool itself, linked with
+//   -Wl,--wrap=open,--wrap=fdopen,--wrap=fileno,--wrap=unlink
+// so that the platform layer's own calls to those functions land here. The
+// platform layer runs unchanged: its flags, its O_NOFOLLOW, its regular-file
+// and read-only checks and its 128 KiB stream buffers all stay; the seam
+// lies below them, where the operating system would be.
+//
+// Every stream the platform layer makes with fdopen is a cookie stream whose
+// read, write and close go to the real descriptor, so that one chosen call
+// can fail or pause. The stream buffer is still the one the platform layer
+// attaches, so a read or a write call here moves one buffer's worth, as with
+// the real tool.
+//
+// The environment variable KELTO_FAULT chooses the call (the shipped kelto
+// reads no environment variable; only this seam does):
+//
+//   KELTO_FAULT=ACTION:CALL:N:NAME
+//
+//   ACTION  fail   the call fails (open: EACCES; read, write, close: EIO;
+//                  remove: EACCES); a close still releases the descriptor
+//           kill   the process kills itself with SIGKILL just before the
+//                  call: a crash at a moment that does not depend on the
+//                  machine's speed
+//   CALL    open_read   an open for reading
+//           open_write  an open for writing
+//           read        one refill of a stream buffer (one read call)
+//           write       one flush of a stream buffer (one write call)
+//           close       the close of a stream
+//           remove      the deletion of a file
+//           any         every call above
+//   N       the Nth matching call of the process, counted from 1; only that
+//           one call is hit, the calls after it behave normally
+//   NAME    the path as the tool hands it to the system ('\' already turned
+//           into '/'), for instance kelto.tmp, or * for every file
+//
+// Example: KELTO_FAULT=fail:write:2:kelto.tmp fails the second buffer flush
+// of the temporary file. When the chosen call is reached the seam notes it
+// on standard error as "kelto_fault: ACTION CALL N NAME"; standard output is
+// the tool's alone. A malformed KELTO_FAULT ends the process with code 125.
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+extern "C" {
+int __real_open(const char* path, int flags, ...);
+FILE* __real_fdopen(int fd, const char* mode);
+int __real_fileno(FILE* f);
+int __real_unlink(const char* path);
+}
+
+namespace {
+
+enum call_kind { call_open_read, call_open_write, call_read, call_write, call_close, call_remove, call_any };
+
+const char* const call_names[] = {"open_read", "open_write", "read", "write", "close", "remove", "any"};
+
+struct fault_point {
+    bool active = false;
+    bool kill = false;
+    call_kind call = call_any;
+    long n = 0;
+    std::string name;
+    long seen = 0;
+};
+
+[[noreturn]] void bad_setting(const char* text)
+{
+    fprintf(stderr, "kelto_fault: malformed KELTO_FAULT: %s\n", text);
+    _exit(125);
+}
+
+// Splits off the text up to the next ':'.
+std::string next_field(const char*& p, const char* text)
+{
+    const char* colon = strchr(p, ':');
+    if (!colon)
+        bad_setting(text);
+    std::string field(p, colon);
+    p = colon + 1;
+    return field;
+}
+
+fault_point parse_point(const char* text)
+{
+    fault_point point;
+    if (!text)
+        return point;
+    const char* p = text;
+    std::string action = next_field(p, text);
+    if (action != "fail" && action != "kill")
+        bad_setting(text);
+    point.kill = action == "kill";
+    std::string call = next_field(p, text);
+    int k = 0;
+    while (k < call_any && call != call_names[k])
+        ++k;
+    if (call != call_names[k])
+        bad_setting(text);
+    point.call = call_kind(k);
+    std::string count = next_field(p, text);
+    char* end = nullptr;
+    point.n = strtol(count.c_str(), &end, 10);
+    if (count.empty() || *end || point.n < 1 || !*p)
+        bad_setting(text);
+    point.name = p;
+    point.active = true;
+    return point;
+}
+
+fault_point& point()
+{
+    static fault_point p = parse_point(getenv("KELTO_FAULT"));
+    return p;
+}
+
+// True when this call is the one to fail. A call chosen for a kill ends the
+// process here.
+bool hit(call_kind call, const std::string& name)
+{
+    fault_point& p = point();
+    if (!p.active || (p.call != call_any && p.call != call) || (p.name != "*" && p.name != name))
+        return false;
+    if (++p.seen != p.n)
+        return false;
+    fprintf(stderr, "kelto_fault: %s %s %ld %s\n", p.kill ? "kill" : "fail", call_names[call], p.n,
+            name.c_str());
+    if (p.kill)
+        raise(SIGKILL);
+    return true;
+}
+
+// The path each descriptor was opened with; the platform layer keeps at most
+// a few files open at a time.
+const int max_fds = 1024;
+std::string fd_names[max_fds];
+
+std::string name_of(int fd)
+{
+    return fd >= 0 && fd < max_fds ? fd_names[fd] : std::string();
+}
+
+struct seam_file {
+    int fd;
+    std::string name;
+    FILE* stream = nullptr;
+};
+
+const int max_files = 16;
+seam_file* open_files[max_files];
+
+ssize_t seam_read(void* cookie, char* buf, size_t size)
+{
+    auto* f = static_cast<seam_file*>(cookie);
+    if (hit(call_read, f->name)) {
+        errno = EIO;
+        return -1;
+    }
+    ssize_t n;
+    do
+        n = read(f->fd, buf, size);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+// A short count marks the stream as failed, so the whole buffer is written.
+ssize_t seam_write(void* cookie, const char* buf, size_t size)
+{
+    auto* f = static_cast<seam_file*>(cookie);
+    if (hit(call_write, f->name)) {
+        errno = EIO;
+        return -1;
+    }
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = write(f->fd, buf + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return done > 0 ? ssize_t(done) : -1;
+        done += size_t(n);
+    }
+    return ssize_t(done);
+}
+
+int seam_close(void* cookie)
+{
+    auto* f = static_cast<seam_file*>(cookie);
+    bool fail = hit(call_close, f->name);
+    int r = close(f->fd);
+    for (seam_file*& slot : open_files) {
+        if (slot == f)
+            slot = nullptr;
+    }
+    delete f;
+    if (fail) {
+        errno = EIO;
+        return -1;
+    }
+    return r;
+}
+
+}  // namespace
+
+extern "C" {
+
+int __wrap_open(const char* path, int flags, ...)
+{
+    mode_t perms = 0;
+    if (flags & O_CREAT) {
+        va_list args;
+        va_start(args, flags);
+        perms = va_arg(args, mode_t);
+        va_end(args);
+    }
+    call_kind call = (flags & O_ACCMODE) == O_RDONLY ? call_open_read : call_open_write;
+    if (hit(call, path)) {
+        errno = EACCES;
+        return -1;
+    }
+    int fd = __real_open(path, flags, perms);
+    if (fd >= 0 && fd < max_fds)
+        fd_names[fd] = path;
+    return fd;
+}
+
+FILE* __wrap_fdopen(int fd, const char* mode)
+{
+    int slot = 0;
+    while (slot < max_files && open_files[slot])
+        ++slot;
+    if (slot == max_files)
+        return __real_fdopen(fd, mode);
+    auto* f = new seam_file{fd, name_of(fd)};
+    cookie_io_functions_t io = {seam_read, seam_write, nullptr, seam_close};
+    f->stream = fopencookie(f, mode[0] == 'r' ? "r" : "w", io);
+    if (!f->stream) {
+        delete f;
+        return nullptr;
+    }
+    open_files[slot] = f;
+    return f->stream;
+}
+
+// A cookie stream has no descriptor of its own; the platform layer asks for
+// it to compare files by device and inode.
+int __wrap_fileno(FILE* stream)
+{
+    for (seam_file* f : open_files) {
+        if (f && f->stream == stream)
+            return f->fd;
+    }
+    return __real_fileno(stream);
+}
+
+int __wrap_unlink(const char* path)
+{
+    if (hit(call_remove, path)) {
+        errno = EACCES;
+        return -1;
+    }
+    return __real_unlink(path);
+}
+
+}  // extern "C"

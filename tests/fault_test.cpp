@@ -1,0 +1,286 @@
+// Every file operation of a conversion failed in turn through the seam of
+// kelto_fault: the message naming the file and the operation, exit code 2,
+// and no byte of the user's file lost.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "fault_lib.h"
+#include "harness.h"
+
+namespace {
+
+using fault::file_case;
+
+// What kelto.tmp, and the named file, hold after the run.
+enum temp_after { temp_absent, temp_converted };
+enum named_after { named_original, named_converted, named_cut };
+
+struct point_row {
+    const char* call;     // the seam's call kind
+    bool on_temp;         // a call on kelto.tmp rather than on the named file
+    int n;                // only the Nth such call; 0: every one in turn
+    const char* message;  // the error line's message; null when the run succeeds
+    temp_after temp;
+    named_after named;    // named_cut: the copy back was cut short
+};
+
+// One conversion, in the order of its calls. The subject of every error is
+// the file whose operation failed.
+const point_row conversion_points[] = {
+    {"open_read", false, 1, "cannot open file", temp_absent, named_original},
+    {"open_write", true, 1, "cannot open file", temp_absent, named_original},
+    {"read", false, 0, "cannot read file", temp_absent, named_original},
+    {"write", true, 0, "cannot write file", temp_absent, named_original},
+    {"close", true, 1, "cannot write file", temp_absent, named_original},
+    // A stream that was only read has nothing left to lose at its close.
+    {"close", false, 1, nullptr, temp_absent, named_converted},
+    {"open_read", true, 1, "cannot open file", temp_converted, named_original},
+    {"open_write", false, 1, "cannot open file", temp_converted, named_original},
+    {"read", true, 0, "cannot read file", temp_converted, named_cut},
+    {"write", false, 0, "cannot write file", temp_converted, named_cut},
+    {"close", false, 2, "cannot write file", temp_converted, named_cut},
+    {"close", true, 2, nullptr, temp_absent, named_converted},
+    // The conversion is complete; the copy left behind is harmless.
+    {"remove", true, 1, nullptr, temp_converted, named_converted},
+};
+
+std::string describe(const point_row& row, int n)
+{
+    std::ostringstream s;
+    s << row.call << " #" << n << " of " << (row.on_temp ? "kelto.tmp" : "the named file");
+    return s.str();
+}
+
+// Compares bytes without printing hundreds of kilobytes on a mismatch.
+::testing::AssertionResult same_bytes(const std::string& actual, const std::string& expected)
+{
+    if (actual == expected)
+        return ::testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
+        ++at;
+    return ::testing::AssertionFailure() << actual.size() << " bytes where " << expected.size()
+                                         << " were expected, first difference at byte " << at;
+}
+
+std::string error_line(const char* message, const std::string& subject)
+{
+    return e2e::lines(std::string("error : ") + message + " : " + subject + ".\n");
+}
+
+struct point_test {
+    std::string option;              // the conversion option
+    std::vector<file_case> files;    // the run's files, in order
+    size_t target;                   // the file whose operations fail
+
+    // Runs the conversion with the row's Nth call failed; false when the run
+    // never reached that call.
+    bool run_point(const point_row& row, int n) const
+    {
+        const file_case& file = files[target];
+        const std::string what = describe(row, n);
+        SCOPED_TRACE(what);
+        e2e::temp_dir dir;
+        std::vector<std::string> args = {option};
+        for (const file_case& f : files) {
+            dir.write(f.name, f.before);
+            args.push_back(f.name);
+        }
+        fault::fault_point point(std::string("fail:") + row.call + ":" + std::to_string(n) + ":" +
+                                 (row.on_temp ? "kelto.tmp" : file.name));
+        e2e::run_result r = dir.kelto(args);
+        if (!fault::reached(r))
+            return false;
+        if (row.message) {
+            EXPECT_EQ(r.out, error_line(row.message, row.on_temp ? "kelto.tmp" : file.name));
+            EXPECT_EQ(r.exit_code, 2);
+        } else {
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.exit_code, 0);
+        }
+        if (row.temp == temp_absent) {
+            EXPECT_FALSE(dir.exists("kelto.tmp"));
+        } else {
+            EXPECT_TRUE(same_bytes(dir.read("kelto.tmp"), file.after)) << "kelto.tmp";
+        }
+        if (row.named != named_cut) {
+            const std::string& expected = row.named == named_original ? file.before : file.after;
+            EXPECT_TRUE(same_bytes(dir.read(file.name), expected)) << file.name;
+        }
+        // The files before the target are done; those after it untouched
+        // when the run ended at the target.
+        for (size_t i = 0; i < files.size(); ++i) {
+            const bool done = i < target || !row.message;
+            const std::string& expected = done ? files[i].after : files[i].before;
+            if (i != target) {
+                EXPECT_TRUE(same_bytes(dir.read(files[i].name), expected)) << files[i].name;
+            }
+        }
+        fault::check_no_loss(dir, files, what);
+        return true;
+    }
+
+    // Fails each call the row stands for; returns how many were reached.
+    int run_row(const point_row& row) const
+    {
+        if (row.n)
+            return run_point(row, row.n) ? 1 : 0;
+        int n = 1;
+        while (run_point(row, n))
+            ++n;
+        return n - 1;
+    }
+
+    void run_table() const
+    {
+        for (const point_row& row : conversion_points) {
+            int hits = run_row(row);
+            // The files span several buffers: a read or a write fails at the
+            // start, in the middle and at the end of a file.
+            EXPECT_GE(hits, row.n ? 1 : 3) << describe(row, 0) << " reached too rarely";
+        }
+    }
+};
+
+const size_t several_buffers = 3 * fault::buffer_size + 5000;
+
+TEST(fault_test, every_operation_of_dos_to_unix_fails_in_turn)
+{
+    fault::sample s = fault::make_sample(several_buffers, 1);
+    point_test{"/du", {{"a.txt", s.crlf, s.lf}}, 0}.run_table();
+}
+
+TEST(fault_test, every_operation_of_unix_to_dos_fails_in_turn)
+{
+    fault::sample s = fault::make_sample(several_buffers, 2);
+    point_test{"/ud", {{"a.txt", s.lf, s.crlf}}, 0}.run_table();
+}
+
+TEST(fault_test, a_path_with_backslashes_is_named_as_typed)
+{
+    // The seam sees the system's path, the message the argument as typed.
+    fault::sample s = fault::make_sample(1000, 3);
+    e2e::temp_dir dir;
+    dir.make_dir("sub");
+    dir.write("sub/a.txt", s.crlf);
+    fault::fault_point point("fail:read:1:sub/a.txt");
+    e2e::run_result r = dir.kelto({"/du", "sub\\a.txt"});
+    EXPECT_TRUE(fault::reached(r));
+    EXPECT_EQ(r.out, error_line("cannot read file", "sub\\a.txt"));
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_TRUE(same_bytes(dir.read("sub/a.txt"), s.crlf));
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"sub"});
+}
+
+TEST(fault_test, the_second_of_three_files_fails_at_each_of_its_operations)
+{
+    std::vector<file_case> files;
+    for (unsigned i = 0; i < 3; ++i) {
+        fault::sample s = fault::make_sample(several_buffers, 10 + i);
+        files.push_back({std::string(1, char('a' + i)) + ".txt", s.crlf, s.lf});
+    }
+    point_test test{"/du", files, 1};
+    for (const point_row& row : conversion_points) {
+        // The rows on the named file only: the Nth call on kelto.tmp counts
+        // the first file's calls too. The sweep below covers those.
+        if (!row.on_temp) {
+            EXPECT_GE(test.run_row(row), row.n ? 1 : 3) << describe(row, 0);
+        }
+    }
+}
+
+TEST(fault_test, a_read_error_under_v_prints_no_report_line)
+{
+    fault::sample s = fault::make_sample(several_buffers, 4);
+    int n = 1;
+    for (;; ++n) {
+        SCOPED_TRACE("read #" + std::to_string(n));
+        e2e::temp_dir dir;
+        dir.write("a.txt", s.crlf);
+        fault::fault_point point("fail:read:" + std::to_string(n) + ":a.txt");
+        e2e::run_result r = dir.kelto({"/v", "a.txt"});
+        if (!fault::reached(r)) {
+            EXPECT_EQ(r.out, e2e::lines("a.txt" + std::string(25, ' ') + " dos\n"));
+            break;
+        }
+        EXPECT_EQ(r.out, error_line("cannot read file", "a.txt"));
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_TRUE(same_bytes(dir.read("a.txt"), s.crlf));
+        EXPECT_EQ(dir.list(), std::vector<std::string>{"a.txt"});
+    }
+    EXPECT_GE(n - 1, 4);
+}
+
+// The message a failed call must bring, from the seam's note
+// "kelto_fault: fail CALL N NAME"; null when the run must succeed. A close
+// fails a run only when it ends writing, which the sweep cannot tell apart,
+// so it is checked for either outcome (the table above tells them apart).
+struct failed_call {
+    std::string call;
+    std::string name;
+};
+
+failed_call parse_note(const std::string& err)
+{
+    std::istringstream note(err.substr(err.find("kelto_fault: ")));
+    std::string tag, action, n;
+    failed_call c;
+    note >> tag >> action >> c.call >> n >> c.name;
+    return c;
+}
+
+const char* message_of(const std::string& call)
+{
+    if (call == "open_read" || call == "open_write")
+        return "cannot open file";
+    if (call == "read")
+        return "cannot read file";
+    if (call == "write" || call == "close")
+        return "cannot write file";
+    return nullptr;
+}
+
+TEST(fault_test, every_call_of_a_run_over_three_files_fails_in_turn)
+{
+    std::vector<file_case> files;
+    std::vector<std::string> args = {"/du"};
+    for (unsigned i = 0; i < 3; ++i) {
+        fault::sample s = fault::make_sample(fault::buffer_size + 7000 * (i + 1), 20 + i);
+        files.push_back({std::string(1, char('a' + i)) + ".txt", s.crlf, s.lf});
+        args.push_back(files.back().name);
+    }
+    int n = 1;
+    int errors = 0;
+    for (;; ++n) {
+        const std::string what = "call #" + std::to_string(n);
+        SCOPED_TRACE(what);
+        e2e::temp_dir dir;
+        for (const file_case& f : files)
+            dir.write(f.name, f.before);
+        fault::fault_point point("fail:any:" + std::to_string(n) + ":*");
+        e2e::run_result r = dir.kelto(args);
+        if (!fault::reached(r))
+            break;
+        failed_call c = parse_note(r.err);
+        const char* message = message_of(c.call);
+        fault::phase end = fault::check_no_loss(dir, files, what);
+        if (r.exit_code == 0) {
+            EXPECT_TRUE(c.call == "close" || c.call == "remove") << c.call << " failed unnoticed";
+            EXPECT_EQ(r.out, "");
+            EXPECT_TRUE(end == fault::phase_finished || end == fault::phase_copy_back)
+                << fault::phase_names[end];
+        } else {
+            ++errors;
+            ASSERT_NE(message, nullptr) << c.call;
+            EXPECT_EQ(r.out, error_line(message, c.name));
+            EXPECT_EQ(r.exit_code, 2);
+        }
+    }
+    // Per file: 4 opens, 4 closes, a delete, and reads and writes over two
+    // buffers each way.
+    EXPECT_GE(n - 1, 3 * 17);
+    EXPECT_GE(errors, 3 * 13);
+}
+
+}  // namespace
