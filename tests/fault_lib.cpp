@@ -13,14 +13,14 @@ const char* const phase_names[phase_count] = {"not started", "conversion", "copy
 sample make_sample(size_t size, unsigned seed)
 {
     std::mt19937 rng(seed);
-    const char specials[] = {'\0', '\x1A', '\xFF', '\t'};
+    const char odd_bytes[] = {'\0', '\x1A', '\xFF', '\t'};
     sample s;
     while (s.crlf.size() < size) {
         size_t len = rng() % 120;
         std::string line;
         for (size_t i = 0; i < len; ++i) {
             unsigned r = rng() % 64;
-            line += r < 4 ? specials[r] : char('!' + rng() % 94);
+            line += r < 4 ? odd_bytes[r] : char('!' + rng() % 94);
         }
         s.crlf += line + "\r\n";
         s.lf += line + "\n";
