@@ -86,6 +86,20 @@ const uid_t nobody = 65534;
     _exit(127);
 }
 
+// A process that kills PID with SIGKILL after DELAY_US microseconds.
+pid_t start_killer(pid_t pid, long delay_us)
+{
+    pid_t killer = fork();
+    if (killer == 0) {
+        timespec t{delay_us / 1000000, (delay_us % 1000000) * 1000};
+        while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+        }
+        kill(pid, SIGKILL);
+        _exit(0);
+    }
+    return killer;
+}
+
 // Reads both pipes to their ends; a single blocking read could deadlock
 // with a child that fills the other one.
 void drain(int out_fd, int err_fd, run_result& r)
@@ -195,7 +209,14 @@ run_result run_command(const std::string& program, const std::vector<std::string
         close(out[0]);
         out[0] = -1;
     }
+    pid_t killer = opts.kill_after_us >= 0 ? start_killer(pid, opts.kill_after_us) : -1;
     drain(out[0], err[0], r);
+    // The program is not reaped yet, so its process id cannot have gone to
+    // another process when a late killer fires.
+    if (killer > 0) {
+        kill(killer, SIGKILL);
+        waitpid(killer, nullptr, 0);
+    }
     int e = 0;
     r.started = read(report[0], &e, sizeof e) != ssize_t(sizeof e);
     close(report[0]);

@@ -48,6 +48,7 @@ struct run_options {
     bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads
     long long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
     bool as_nobody = false;           // when run by root, run as user nobody
+    long kill_after_us = -1;          // SIGKILL the program this long after its start
 };
 
 struct run_result {
