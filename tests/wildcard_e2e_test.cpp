@@ -1,0 +1,297 @@
+// Wildcard patterns as a user types them: which files a command line reaches,
+// in which order (seen through the /v report, one line per file), and what
+// the conversions do to their bytes.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using e2e::lines;
+using names = std::vector<std::string>;
+
+// The /v report of files that all hold the line endings TYPES.
+std::string report(const names& files, const std::string& types = " unix")
+{
+    std::string out;
+    for (const std::string& f : files)
+        out += f + std::string(f.size() < 30 ? 30 - f.size() : 0, ' ') + types + "\n";
+    return lines(out);
+}
+
+std::string error(const std::string& message, const std::string& subject)
+{
+    return lines("error : " + message + " : " + subject + ".\n");
+}
+
+// A tree with names that sort differently by case, by byte value and by the
+// '\' that follows a directory's name:
+//   a  a-b  a.txt  B.txt  c.TXT  .hidden.txt  notes.doc
+//   sub-x\f.txt  sub\e.txt  sub\D.txt  sub\deep\g.txt  .git\h.txt
+class wildcard_e2e : public ::testing::Test {
+protected:
+    e2e::temp_dir t;
+
+    void SetUp() override
+    {
+        for (const char* f : {"a", "a-b", "a.txt", "B.txt", "c.TXT", ".hidden.txt", "notes.doc"})
+            t.write(f, "x\n");
+        for (const char* d : {"sub-x", "sub", "sub/deep", ".git"})
+            t.make_dir(d);
+        for (const char* f : {"sub-x/f.txt", "sub/e.txt", "sub/D.txt", "sub/deep/g.txt", ".git/h.txt"})
+            t.write(f, "x\n");
+    }
+
+    // Runs the tool and expects exit code 0 and the report of FILES.
+    void expect_reported(const names& args, const names& files) const
+    {
+        auto r = t.kelto(args);
+        std::string cmd;
+        for (const std::string& a : args)
+            cmd += " " + a;
+        EXPECT_EQ(r.exit_code, 0) << "kelto" << cmd;
+        EXPECT_EQ(r.out, report(files)) << "kelto" << cmd;
+    }
+};
+
+const names top_txt = {"a.txt", "B.txt", "c.TXT"};
+const names all_txt = {"a.txt",     "B.txt",     "c.TXT",         "sub-x\\f.txt",
+                       "sub\\D.txt", "sub\\e.txt", "sub\\deep\\g.txt"};
+
+TEST_F(wildcard_e2e, files_come_sorted_without_regard_to_case)
+{
+    const struct {
+        names args;
+        names files;
+    } cases[] = {
+        {{"/v", "*.txt"}, top_txt},
+        {{"/v", "*.TXT"}, top_txt},
+        {{"/v", "?.t?t"}, top_txt},
+        // Names without an extension; a file a comes before a file a-b.
+        {{"/v", "*"}, {"a", "a-b"}},
+        {{"/v", "*.*"}, {"a", "a-b", "a.txt", "B.txt", "c.TXT", "notes.doc"}},
+        {{"/v", "a*."}, {"a", "a-b"}},
+        {{"/v", "sub\\*.txt"}, {"sub\\D.txt", "sub\\e.txt"}},
+        {{"/v", "sub\\deep\\*.*"}, {"sub\\deep\\g.txt"}},
+        // Patterns and file names keep their places; a pattern given twice
+        // yields its files twice.
+        {{"/v", "*.doc", "a", "*.txt"}, {"notes.doc", "a", "a.txt", "B.txt", "c.TXT"}},
+        {{"/v", "B.*", "b.*"}, {"B.txt", "B.txt"}},
+        // File names given in full are used as they are, hidden or not.
+        {{"/v", ".hidden.txt", "/subdir"}, {".hidden.txt"}},
+    };
+    for (const auto& c : cases)
+        expect_reported(c.args, c.files);
+}
+
+TEST_F(wildcard_e2e, options_anywhere_and_in_any_case)
+{
+    const struct {
+        names args;
+        names files;
+    } cases[] = {
+        // A directory's own files come first; a directory a-b before a
+        // directory a; hidden directories are never entered.
+        {{"/v", "*.txt", "/subdir"}, all_txt},
+        {{"/SUBDIR", "/v", "*.txt"}, all_txt},
+        {{"-SubDir", "*.txt", "-v"}, all_txt},
+        {{"/v", "sub\\*.txt", "-subdir"},
+         {"sub\\D.txt", "sub\\e.txt", "sub\\deep\\g.txt"}},
+        {{"/v", "*.txt", "/hidden"}, {".hidden.txt", "a.txt", "B.txt", "c.TXT"}},
+        {{"/v", "-HIDDEN", "*.txt", "/subdir"},
+         {".hidden.txt", "a.txt", "B.txt", "c.TXT", "sub-x\\f.txt", "sub\\D.txt", "sub\\e.txt",
+          "sub\\deep\\g.txt"}},
+        // There are no system files here: /system changes nothing.
+        {{"/v", "*.txt", "/System"}, top_txt},
+        // A pattern whose only matches lie below counts with /subdir.
+        {{"/v", "g.*", "/subdir"}, {"sub\\deep\\g.txt"}},
+    };
+    for (const auto& c : cases)
+        expect_reported(c.args, c.files);
+}
+
+TEST_F(wildcard_e2e, nosort_keeps_the_set_and_own_files_first)
+{
+    auto r = t.kelto({"/v", "/NoSort", "*.txt", "/subdir"});
+    EXPECT_EQ(r.exit_code, 0);
+    // The order is the system's: compare the lines as a set, and check
+    // that the top directory's own files still come first.
+    std::vector<std::string> got;
+    const std::string nl = lines("\n");
+    for (size_t pos = 0; pos < r.out.size();) {
+        size_t end = r.out.find(nl, pos);
+        if (end == std::string::npos)
+            end = r.out.size();
+        got.push_back(r.out.substr(pos, end - pos + nl.size()));
+        pos = end + nl.size();
+    }
+    std::vector<std::string> want;
+    for (const std::string& f : all_txt)
+        want.push_back(report({f}));
+    ASSERT_EQ(got.size(), want.size()) << r.out;
+    std::vector<std::string> top(got.begin(), got.begin() + 3);
+    std::sort(top.begin(), top.end());
+    std::vector<std::string> want_top(want.begin(), want.begin() + 3);
+    std::sort(want_top.begin(), want_top.end());
+    EXPECT_EQ(top, want_top) << r.out;
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+}
+
+TEST_F(wildcard_e2e, unmatched_and_rejected_patterns)
+{
+    const struct {
+        names args;
+        std::string out;
+    } cases[] = {
+        {{"/v", "*.x"}, error("no match file", "*.x")},
+        // The last unmatched pattern is named, and nothing is reported.
+        {{"/v", "*.x", "*.txt", "*.y"}, error("no match file", "*.y")},
+        {{"/v", "*.y", "*.txt", "*.x."}, error("no match file", "*.x.")},
+        // Directories never match.
+        {{"/v", "su*"}, error("no match file", "su*")},
+        // Hidden files and hidden directories need /hidden and are never
+        // entered by /subdir.
+        {{"/v", ".h*"}, error("no match file", ".h*")},
+        {{"/v", "h.*", "/subdir", "/hidden"}, error("no match file", "h.*")},
+        // Matches only below need /subdir.
+        {{"/v", "g.*"}, error("no match file", "g.*")},
+        {{"/v", "missing\\*.txt"}, error("no match file", "missing\\*.txt")},
+        // Its only file has an extension.
+        {{"/v", "sub\\deep\\*"}, error("no match file", "sub\\deep\\*")},
+        // An argument that begins with '-' is an option, never a pattern;
+        // the word is reported without its '-'.
+        {{"/v", "-*.txt"}, error("unknown option", "*.txt")},
+        // Only the whole words are options of the expansion.
+        {{"/v", "*.txt", "/subdirs"}, error("unknown option", "subdirs")},
+        {{"/v", "*.txt", "-sub"}, error("unknown option", "sub")},
+    };
+    for (const auto& c : cases) {
+        auto r = t.kelto(c.args);
+        EXPECT_EQ(r.exit_code, 2) << c.args[1];
+        EXPECT_EQ(r.out, c.out) << c.args[1];
+    }
+}
+
+TEST(wildcard_e2e_convert, expanded_files_are_converted_byte_for_byte)
+{
+    e2e::temp_dir t;
+    t.make_dir("src");
+    t.make_dir("src/lib");
+    const struct {
+        const char* name;
+        std::string before;
+        std::string after;  // after /du '*.c' /subdir
+    } files[] = {
+        {"top.c", "a\r\nb\r\n", "a\nb\n"},
+        {"src/x.c", "\r\n\r\r\n\n\r", "\n\r\n\n\r"},
+        {"src/Y.C", std::string("\0\r\n\xFF", 4), std::string("\0\n\xFF", 3)},
+        {"src/lib/z.c", "no line end", "no line end"},
+        {"src/lib/keep.h", "h\r\n", "h\r\n"},
+        {"src/.dot.c", "d\r\n", "d\r\n"},
+    };
+    for (const auto& f : files)
+        t.write(f.name, f.before);
+    auto r = t.kelto({"/du", "*.c", "/subdir"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "");
+    for (const auto& f : files)
+        EXPECT_EQ(t.read(f.name), f.after) << f.name;
+    EXPECT_FALSE(t.exists("kelto.tmp"));
+
+    // Back again, for the files of one directory only.
+    r = t.kelto({"/ud", "src\\*.c"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(t.read("src/x.c"), "\r\n\r\n\r\n\r");
+    EXPECT_EQ(t.read("src/Y.C"), std::string("\0\r\n\xFF", 4));
+    EXPECT_EQ(t.read("top.c"), "a\nb\n");
+}
+
+TEST(wildcard_e2e_convert, unmatched_pattern_touches_no_file)
+{
+    e2e::temp_dir t;
+    t.write("a.txt", "a\r\n");
+    auto r = t.kelto({"/du", "*.txt", "*.x"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out, error("no match file", "*.x"));
+    EXPECT_EQ(t.read("a.txt"), "a\r\n");
+}
+
+TEST(wildcard_e2e_convert, leftover_temporary_file_is_never_converted)
+{
+    // kelto.tmp sorts before x.txt, so it is the first file of "*.*".
+    e2e::temp_dir t;
+    t.write("kelto.tmp", "left\r\nover\r\n");
+    t.write("x.txt", "x\r\n");
+    auto r = t.kelto({"/du", "*.*"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out, error("cannot convert temporary file", "kelto.tmp"));
+    EXPECT_EQ(t.read("kelto.tmp"), "left\r\nover\r\n");
+    EXPECT_EQ(t.read("x.txt"), "x\r\n");
+}
+
+// The cases below need POSIX means: links, FIFOs and permission bits.
+class wildcard_e2e_posix : public ::testing::Test {
+protected:
+    e2e::temp_dir t;
+
+    void SetUp() override
+    {
+        if (!e2e::config().posix)
+            GTEST_SKIP() << "needs symbolic links, FIFOs and permission bits (--no-posix)";
+    }
+};
+
+TEST_F(wildcard_e2e_posix, links_fifos_and_backslash_names_are_left_out)
+{
+    t.write("a.txt", "x\n");
+    t.make_dir("sub");
+    t.write("sub/b.txt", "x\n");
+    // Followed, this link would make /subdir walk forever.
+    t.symlink("..", "sub/loop");
+    t.symlink("a.txt", "link.txt");
+    t.symlink("gone.txt", "broken.txt");
+    // Opened, a FIFO without a writer would block the run.
+    t.make_fifo("fifo.txt");
+    t.write("odd\\name.txt", "x\n");
+    auto r = t.kelto({"/v", "*.txt", "/subdir"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, report({"a.txt", "link.txt", "sub\\b.txt"}));
+}
+
+TEST_F(wildcard_e2e_posix, read_only_files_match_and_are_refused)
+{
+    t.write("a.txt", "a\r\n");
+    t.write("b.txt", "b\r\n");
+    t.chmod("b.txt", 0444);
+    auto r = t.kelto({"/v", "*.txt"});
+    EXPECT_EQ(r.out, report({"a.txt", "b.txt"}, " dos"));
+    r = t.kelto({"/du", "*.txt"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out, error("cannot open file", "b.txt"));
+    EXPECT_EQ(t.read("a.txt"), "a\n");
+    EXPECT_EQ(t.read("b.txt"), "b\r\n");
+}
+
+TEST_F(wildcard_e2e_posix, drives_and_slashes_find_nothing)
+{
+    // Such names are allowed here, so there is something to find.
+    t.make_dir("C:");
+    t.write("C:/a.txt", "x\n");
+    t.make_dir("sub");
+    t.write("sub/a.txt", "x\n");
+    for (const char* pattern : {"C:*.txt", "C:\\*.txt", "sub/*.txt", "./*.txt"}) {
+        auto r = t.kelto({"/v", pattern});
+        EXPECT_EQ(r.exit_code, 2) << pattern;
+        EXPECT_EQ(r.out, error("no match file", pattern)) << pattern;
+    }
+    auto r = t.kelto({"/v", "sub\\*.txt"});
+    EXPECT_EQ(r.out, report({"sub\\a.txt"}));
+}
+
+}  // namespace
