@@ -20,7 +20,7 @@ namespace {
 
 // Large enough that a read or a write reaches the system rarely; small
 // enough that two open streams stay far below a megabyte.
-const size_t stream_buffer_size = 128 * 1024;
+const size_t stream_buffer_size = size_t{128} * 1024;
 
 // The C library takes a buffer size only together with the buffer: without
 // one it keeps a buffer of the file system's block size (4 KiB), a system
@@ -42,7 +42,7 @@ void attach_buffer(FILE* f)
     }
 }
 
-void release_buffer(FILE* f)
+void release_buffer(const FILE* f)
 {
     for (FILE*& owner : buffer_owners) {
         if (owner == f)
