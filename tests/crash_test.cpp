@@ -103,14 +103,14 @@ TEST(crash_test, a_set_of_files_killed_before_each_operation)
 
 TEST(crash_test, a_large_file_killed_at_seeded_points)
 {
-    // 16 MiB, about 540 operations: some 45 kill points spread over the
+    // 8 MiB, about 270 operations: some 40 kill points spread over the
     // whole run by a fixed seed, the same ones on every run of the test.
-    fault::sample s = fault::make_sample(16 << 20, 7);
+    fault::sample s = fault::make_sample(8 << 20, 7);
     crash_run run{"/ud", {{"large.txt", s.lf, s.crlf}}};
     std::mt19937 rng(20261208);
     int n = 1;
     while (run.kill_at(n))
-        n += 1 + int(rng() % 24);
+        n += 1 + int(rng() % 12);
     run.print_phases("large file");
     EXPECT_GT(run.phase_hits[fault::phase_conversion], 10);
     EXPECT_GT(run.phase_hits[fault::phase_copy_back], 10);
@@ -122,7 +122,7 @@ TEST(crash_test, a_large_file_killed_at_seeded_moments_in_time)
     // write, between two bytes. Which phase a kill lands in depends on the
     // machine's speed, so the phases are only reported, but the promise is
     // checked after every kill.
-    fault::sample s = fault::make_sample(16 << 20, 8);
+    fault::sample s = fault::make_sample(8 << 20, 8);
     crash_run run{"/du", {{"large.txt", s.crlf, s.lf}}};
     // A run left alone gives the length of a run on this machine.
     EXPECT_FALSE(run.kill_after(60L * 1000 * 1000));

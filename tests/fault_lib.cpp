@@ -57,12 +57,15 @@ phase check_no_loss(const e2e::temp_dir& dir, const std::vector<file_case>& file
 {
     const bool has_temp = dir.exists("kelto.tmp");
     const std::string temp = has_temp ? dir.read("kelto.tmp") : std::string();
+    std::vector<std::string> now;
+    for (const file_case& f : files)
+        now.push_back(dir.read(f.name));
     size_t done = 0;
-    while (done < files.size() && dir.read(files[done].name) == files[done].after)
+    while (done < files.size() && now[done] == files[done].after)
         ++done;
     size_t next = done;
     bool interrupted = false;
-    if (next < files.size() && dir.read(files[next].name) != files[next].before) {
+    if (next < files.size() && now[next] != files[next].before) {
         interrupted = true;
         EXPECT_TRUE(has_temp && temp == files[next].after)
             << what << ": " << files[next].name
@@ -72,7 +75,7 @@ phase check_no_loss(const e2e::temp_dir& dir, const std::vector<file_case>& file
         ++next;
     }
     for (size_t i = next; i < files.size(); ++i)
-        EXPECT_EQ(dir.read(files[i].name), files[i].before)
+        EXPECT_TRUE(now[i] == files[i].before)
             << what << ": " << files[i].name << " changed after an earlier file was left unfinished";
 
     if (interrupted || (has_temp && done > 0 && temp == files[done - 1].after))

@@ -173,6 +173,42 @@ TEST(fault_test, a_path_with_backslashes_is_named_as_typed)
     EXPECT_EQ(dir.list(), std::vector<std::string>{"sub"});
 }
 
+// The seam lies below the platform layer's own checks: without a fault
+// kelto_fault refuses what the tool refuses.
+TEST(fault_test, the_seam_keeps_the_checks_of_the_platform_layer)
+{
+    struct refusal {
+        const char* setup;  // what stands in the way
+        bool temp_symlink;  // kelto.tmp a symbolic link to b.tmp, else a hard link
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const refusal cases[] = {
+        {"a directory", false, {"/du", "sub"}, error_line("cannot open file", "sub")},
+        {"kelto.tmp a symbolic link", true, {"/du", "a.txt"}, error_line("cannot open file", "kelto.tmp")},
+        // Same device and inode: the seam hands the descriptor to fileno.
+        {"the temporary file named", false, {"/du", "b.tmp"},
+         error_line("cannot convert temporary file", "b.tmp")},
+    };
+    for (const refusal& c : cases) {
+        SCOPED_TRACE(c.setup);
+        e2e::temp_dir dir;
+        dir.make_dir("sub");
+        dir.write("a.txt", "x\r\n");
+        dir.write("b.tmp", "y\r\n");
+        if (c.temp_symlink) {
+            dir.symlink("b.tmp", "kelto.tmp");
+        } else {
+            dir.hard_link("b.tmp", "kelto.tmp");
+        }
+        e2e::run_result r = dir.kelto(c.args);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(dir.read("a.txt"), "x\r\n");
+        EXPECT_EQ(dir.read("b.tmp"), "y\r\n");
+    }
+}
+
 TEST(fault_test, the_second_of_three_files_fails_at_each_of_its_operations)
 {
     std::vector<file_case> files;
