@@ -1,0 +1,297 @@
+// Hostile and odd input, end to end: each run must end with a clear message
+// or the right result. A crash, a hang, or a sanitizer report (the sanitizer
+// build runs its own tool here) fails the case.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+using e2e::lines;
+
+// A safety net against hangs, far above what any case needs even in a
+// sanitizer build: it fails only a run that never ends.
+const long hang_limit_us = 120L * 1000 * 1000;
+
+e2e::run_result run(const e2e::temp_dir& t, const std::vector<std::string>& args)
+{
+    e2e::run_options opts;
+    opts.kill_after_us = hang_limit_us;
+    e2e::run_result r = t.kelto(args, opts);
+    EXPECT_TRUE(r.started);
+    EXPECT_EQ(r.signal, 0) << "the run was killed: it hung or crashed";
+    // The tool itself never writes to standard error; a sanitizer does.
+    EXPECT_EQ(r.err, "");
+    return r;
+}
+
+std::string cannot_open(const std::string& name)
+{
+    return lines("error : cannot open file : " + name + ".\n");
+}
+
+// The report line of one file that holds DOS endings only.
+std::string dos_line(const std::string& name)
+{
+    std::string padded = name;
+    if (padded.size() < 30)
+        padded.resize(30, ' ');
+    return lines(padded + " dos\n");
+}
+
+struct failing_case {
+    const char* what;
+    std::vector<std::string> args;
+    std::string out;
+};
+
+void expect_failures(const std::vector<failing_case>& cases)
+{
+    for (const failing_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        e2e::temp_dir t;
+        t.write("a.txt", "1\r\n");
+        e2e::run_result r = run(t, c.args);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(t.read("a.txt"), "1\r\n");
+        EXPECT_FALSE(t.exists("kelto.tmp"));
+    }
+}
+
+TEST(bad_input, arguments_of_100000_bytes)
+{
+    const std::string name(100000, 'n');
+    const std::string word(100000, 'W');
+    expect_failures({
+        {"convert", {"/du", name}, cannot_open(name)},
+        {"report", {"/v", name}, cannot_open(name)},
+        {"long name first", {name, "/du", "a.txt"}, cannot_open(name)},
+        {"option", {"/" + word}, lines("error : unknown option : " + word + ".\n")},
+        {"option after a file", {"/du", "-" + word, "a.txt"},
+         lines("error : unknown option : " + word + ".\n")},
+    });
+}
+
+TEST(bad_input, empty_arguments)
+{
+    expect_failures({
+        {"convert", {"/du", ""}, cannot_open("")},
+        {"report", {"/v", "", "a.txt"}, cannot_open("")},
+        {"slash alone", {"/"}, lines("error : unknown option : .\n")},
+        {"dash alone", {"a.txt", "-", "/du"}, lines("error : unknown option : .\n")},
+    });
+    // An empty name and nothing to do: the usage, as for no arguments.
+    e2e::temp_dir t;
+    e2e::run_result r = run(t, {"", ""});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out.rfind(lines("Tervolin  KELTO Version"), 0), 0u) << r.out;
+}
+
+TEST(bad_input, names_of_only_dots)
+{
+    expect_failures({
+        {"this directory", {"/du", "."}, cannot_open(".")},
+        {"parent directory", {"/v", ".."}, cannot_open("..")},
+        {"three dots", {"/du", "..."}, cannot_open("...")},
+        {"dot backslash", {"/v", ".\\"}, cannot_open(".\\")},
+    });
+}
+
+TEST(bad_input, thousands_of_arguments)
+{
+    e2e::temp_dir t;
+    std::vector<std::string> args = {"/v"};
+    std::string report;
+    for (int i = 0; i < 2000; ++i) {
+        std::string name = "f" + std::to_string(10000 + i) + ".txt";
+        t.write(name, "x\r\ny\r\n");
+        args.push_back(name);
+        report += dos_line(name);
+    }
+    e2e::run_result r = run(t, args);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, report);
+
+    args[0] = "/du";
+    r = run(t, args);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "");
+    for (size_t i = 1; i < args.size(); ++i)
+        ASSERT_EQ(t.read(args[i]), "x\ny\n") << args[i];
+    EXPECT_FALSE(t.exists("kelto.tmp"));
+
+    // 20000 repetitions of one option weigh no more than one.
+    std::vector<std::string> repeated(20000, "-V");
+    repeated.push_back(args[1]);
+    r = run(t, repeated);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, lines(args[1] + std::string(30 - args[1].size(), ' ') + " unix\n"));
+}
+
+// Any byte but NUL, '/' and '\' may stand in a POSIX file name; the tool
+// passes such names through to the file and into its report unchanged.
+TEST(bad_input, names_with_control_characters_and_lead_bytes)
+{
+    if (!e2e::config().posix)
+        GTEST_SKIP() << "needs POSIX file names (--no-posix)";
+    const std::vector<std::string> names = {
+        "ctl\x01\x02\x1f",
+        "tab\there",
+        "new\nline",
+        "cr\rname",
+        "esc\x1b[7m",
+        "del\x7f",
+        "eof\x1a",
+        "\x81",             // a lead byte alone
+        "lead\x9f",         // a lead byte at the end
+        "two\x81\x40",      // a whole two-byte character
+        "\xfc",
+        "\xff\xfe",
+        " ",
+    };
+    for (const std::string& name : names) {
+        SCOPED_TRACE(::testing::PrintToString(name));
+        e2e::temp_dir t;
+        t.write(name, "1\r\n2\r\n");
+        e2e::run_result r = run(t, {"/v", name});
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(r.out, dos_line(name));
+        r = run(t, {"/du", name});
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(t.read(name), "1\n2\n");
+        EXPECT_FALSE(t.exists("kelto.tmp"));
+    }
+}
+
+TEST(bad_input, a_fifo_is_refused_without_waiting_for_a_writer)
+{
+    if (!e2e::config().posix)
+        GTEST_SKIP() << "needs FIFOs (--no-posix)";
+    for (const char* option : {"/v", "/du"}) {
+        SCOPED_TRACE(option);
+        e2e::temp_dir t;
+        t.make_fifo("pipe");
+        e2e::run_result r = run(t, {option, "pipe"});
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(r.out, cannot_open("pipe"));
+        EXPECT_FALSE(t.exists("kelto.tmp"));
+    }
+}
+
+// /proc/self/mem is a regular file whose first read fails (nothing is mapped
+// at address 0), for root as for anyone: a file that opens but cannot be
+// read. The run stops there; the files before it are done, those after it
+// untouched, and the unreadable file is never opened for writing.
+TEST(bad_input, an_unreadable_file_among_readable_ones)
+{
+    if (!e2e::config().posix)
+        GTEST_SKIP() << "needs /proc/self/mem (--no-posix)";
+    const std::string mem = "\\proc\\self\\mem";
+    struct {
+        const char* option;
+        std::string out;
+    } cases[] = {
+        {"/v", dos_line("a.txt") + lines("error : cannot read file : " + mem + ".\n")},
+        {"/du", lines("error : cannot read file : " + mem + ".\n")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        e2e::temp_dir t;
+        t.write("a.txt", "a\r\n");
+        t.write("b.txt", "b\r\n");
+        e2e::run_result r = run(t, {c.option, "a.txt", mem, "b.txt"});
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(t.read("a.txt"), std::string(c.option) == "/du" ? "a\n" : "a\r\n");
+        EXPECT_EQ(t.read("b.txt"), "b\r\n");
+        EXPECT_FALSE(t.exists("kelto.tmp"));
+    }
+}
+
+// Appends BYTES to PATH in chunks until done or told to stop.
+void append_all(const std::string& path, const std::string& bytes, const std::atomic<bool>& stop)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    const size_t chunk = 64 * 1024;
+    for (size_t done = 0; done < bytes.size() && !stop; done += chunk) {
+        size_t n = std::min(chunk, bytes.size() - done);
+        ASSERT_EQ(write(fd, bytes.data() + done, n), ssize_t(n));
+    }
+    close(fd);
+}
+
+std::string repeat(const std::string& s, size_t times)
+{
+    std::string all;
+    all.reserve(s.size() * times);
+    for (size_t i = 0; i < times; ++i)
+        all += s;
+    return all;
+}
+
+// Another process appends to the file while it is converted. What it adds
+// after the tool has read to the end is not the tool's to keep, and where
+// that lands depends on timing; but the run must end normally, and the
+// file's original content must come back converted, in full, at its start.
+TEST(bad_input, a_file_appended_to_while_it_is_converted)
+{
+    if (!e2e::config().posix)
+        GTEST_SKIP() << "needs a concurrent writer on a POSIX file (--no-posix)";
+    const std::string original = repeat("original line\r\n", 64 * 1024);
+    const std::string converted = repeat("original line\n", 64 * 1024);
+    const std::string appended = repeat("appended line\r\n", 256 * 1024);
+    e2e::temp_dir t;
+    t.write("big.txt", original);
+    std::atomic<bool> stop(false);
+    std::thread writer(append_all, t.path("big.txt"), appended, std::cref(stop));
+    e2e::run_result r = run(t, {"/du", "big.txt"});
+    stop = true;
+    writer.join();
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "");
+    std::string after = t.read("big.txt");
+    EXPECT_EQ(after.compare(0, converted.size(), converted), 0);
+    EXPECT_FALSE(t.exists("kelto.tmp"));
+}
+
+// Another process puts a new file in place of the named one while it is
+// converted. The name ends up with the new file, converted or not yet seen,
+// or with the old content converted: never a mixture, never a crash.
+TEST(bad_input, a_file_replaced_while_it_is_converted)
+{
+    if (!e2e::config().posix)
+        GTEST_SKIP() << "needs rename over an open file (--no-posix)";
+    const std::string old_text = repeat("old\r\n", 1024 * 1024);
+    const std::string new_text = repeat("new\r\n", 1024);
+    e2e::temp_dir t;
+    t.write("f.txt", old_text);
+    t.write("replacement", new_text);
+    std::thread replacer([&] {
+        // Gives the run a moment to start; any outcome below is valid.
+        usleep(2000);
+        rename(t.path("replacement").c_str(), t.path("f.txt").c_str());
+    });
+    e2e::run_result r = run(t, {"/du", "f.txt"});
+    replacer.join();
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "");
+    std::string after = t.read("f.txt");
+    EXPECT_TRUE(after == repeat("old\n", 1024 * 1024) || after == repeat("new\n", 1024) ||
+                after == new_text)
+        << after.size() << " bytes";
+    EXPECT_FALSE(t.exists("kelto.tmp"));
+}
+
+}  // namespace
