@@ -33,11 +33,7 @@ struct crash_run {
     {
         SCOPED_TRACE(what);
         e2e::temp_dir dir;
-        std::vector<std::string> args = {option};
-        for (const file_case& f : files) {
-            dir.write(f.name, f.before);
-            args.push_back(f.name);
-        }
+        const std::vector<std::string> args = fault::place_files(dir, option, files);
         auto start = std::chrono::steady_clock::now();
         e2e::run_result r = dir.kelto(args, opts);
         last_run_us = long(std::chrono::duration_cast<std::chrono::microseconds>(
@@ -78,20 +74,10 @@ struct crash_run {
     }
 };
 
-std::vector<file_case> dos_files(const std::vector<size_t>& sizes, unsigned seed)
-{
-    std::vector<file_case> files;
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        fault::sample s = fault::make_sample(sizes[i], seed + unsigned(i));
-        files.push_back({"f" + std::to_string(i) + ".txt", s.crlf, s.lf});
-    }
-    return files;
-}
-
 TEST(crash_test, a_set_of_files_killed_before_each_operation)
 {
     const size_t b = fault::buffer_size;
-    crash_run run{"/du", dos_files({b / 2, 2 * b + 100, 100, b + 3000}, 100)};
+    crash_run run{"/du", fault::dos_files({b / 2, 2 * b + 100, 100, b + 3000}, 100)};
     int n = 1;
     while (run.kill_at(n))
         ++n;

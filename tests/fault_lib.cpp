@@ -43,6 +43,27 @@ bool reached(const e2e::run_result& r)
     return r.err.find("kelto_fault: ") != std::string::npos;
 }
 
+std::vector<file_case> dos_files(const std::vector<size_t>& sizes, unsigned seed)
+{
+    std::vector<file_case> files;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        sample s = make_sample(sizes[i], seed + unsigned(i));
+        files.push_back({"f" + std::to_string(i) + ".txt", s.crlf, s.lf});
+    }
+    return files;
+}
+
+std::vector<std::string> place_files(const e2e::temp_dir& dir, const std::string& option,
+                                     const std::vector<file_case>& files)
+{
+    std::vector<std::string> args = {option};
+    for (const file_case& f : files) {
+        dir.write(f.name, f.before);
+        args.push_back(f.name);
+    }
+    return args;
+}
+
 namespace {
 
 bool is_prefix(const std::string& part, const std::string& whole)

@@ -42,6 +42,15 @@ struct file_case {
     std::string after;
 };
 
+// Files f0.txt, f1.txt, ... of DOS lines of the given sizes, each with its
+// conversion by /du.
+std::vector<file_case> dos_files(const std::vector<size_t>& sizes, unsigned seed);
+
+// Writes the files' original bytes into DIR; returns the run's arguments:
+// OPTION, then the files' names.
+std::vector<std::string> place_files(const e2e::temp_dir& dir, const std::string& option,
+                                     const std::vector<file_case>& files);
+
 // Where a run ended, judged by what it left on disk.
 enum phase {
     phase_not_started,    // every file untouched, no kelto.tmp

@@ -82,11 +82,7 @@ struct point_test {
         const std::string what = describe(row, n);
         SCOPED_TRACE(what);
         e2e::temp_dir dir;
-        std::vector<std::string> args = {option};
-        for (const file_case& f : files) {
-            dir.write(f.name, f.before);
-            args.push_back(f.name);
-        }
+        const std::vector<std::string> args = fault::place_files(dir, option, files);
         fault::fault_point point(std::string("fail:") + row.call + ":" + std::to_string(n) + ":" +
                                  (row.on_temp ? "kelto.tmp" : file.name));
         e2e::run_result r = dir.kelto(args);
@@ -211,12 +207,8 @@ TEST(fault_test, the_seam_keeps_the_checks_of_the_platform_layer)
 
 TEST(fault_test, the_second_of_three_files_fails_at_each_of_its_operations)
 {
-    std::vector<file_case> files;
-    for (unsigned i = 0; i < 3; ++i) {
-        fault::sample s = fault::make_sample(several_buffers, 10 + i);
-        files.push_back({std::string(1, char('a' + i)) + ".txt", s.crlf, s.lf});
-    }
-    point_test test{"/du", files, 1};
+    const size_t b = several_buffers;
+    point_test test{"/du", fault::dos_files({b, b, b}, 10), 1};
     for (const point_row& row : conversion_points) {
         // The rows on the named file only: the Nth call on kelto.tmp counts
         // the first file's calls too. The sweep below covers those.
@@ -279,21 +271,15 @@ const char* message_of(const std::string& call)
 
 TEST(fault_test, every_call_of_a_run_over_three_files_fails_in_turn)
 {
-    std::vector<file_case> files;
-    std::vector<std::string> args = {"/du"};
-    for (unsigned i = 0; i < 3; ++i) {
-        fault::sample s = fault::make_sample(fault::buffer_size + 7000 * (i + 1), 20 + i);
-        files.push_back({std::string(1, char('a' + i)) + ".txt", s.crlf, s.lf});
-        args.push_back(files.back().name);
-    }
+    const size_t b = fault::buffer_size;
+    const std::vector<file_case> files = fault::dos_files({b + 7000, b + 14000, b + 21000}, 20);
     int n = 1;
     int errors = 0;
     for (;; ++n) {
         const std::string what = "call #" + std::to_string(n);
         SCOPED_TRACE(what);
         e2e::temp_dir dir;
-        for (const file_case& f : files)
-            dir.write(f.name, f.before);
+        const std::vector<std::string> args = fault::place_files(dir, "/du", files);
         fault::fault_point point("fail:any:" + std::to_string(n) + ":*");
         e2e::run_result r = dir.kelto(args);
         if (!fault::reached(r))
