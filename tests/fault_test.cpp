@@ -3,6 +3,7 @@
 // and no byte of the user's file lost.
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <sstream>
 
 #include "fault_lib.h"
@@ -48,7 +49,8 @@ const point_row conversion_points[] = {
 std::string describe(const point_row& row, int n)
 {
     std::ostringstream s;
-    s << row.call << " #" << n << " of " << (row.on_temp ? "kelto.tmp" : "the named file");
+    s << row.call << (n ? " #" + std::to_string(n) : std::string(" (each)")) << " of "
+      << (row.on_temp ? "kelto.tmp" : "the named file");
     return s.str();
 }
 
@@ -130,12 +132,16 @@ struct point_test {
 
     void run_table() const
     {
+        int total = 0;
         for (const point_row& row : conversion_points) {
             int hits = run_row(row);
             // The files span several buffers: a read or a write fails at the
             // start, in the middle and at the end of a file.
             EXPECT_GE(hits, row.n ? 1 : 3) << describe(row, 0) << " reached too rarely";
+            std::cout << (total ? ", " : option + ": ") << describe(row, row.n) << " x" << hits;
+            total += hits;
         }
+        std::cout << "; " << total << " fault points\n";
     }
 };
 
@@ -299,6 +305,8 @@ TEST(fault_test, every_call_of_a_run_over_three_files_fails_in_turn)
             EXPECT_EQ(r.exit_code, 2);
         }
     }
+    std::cout << "three files: " << n - 1 << " calls failed in turn, " << errors
+              << " of them ending the run\n";
     // Per file: 4 opens, 4 closes, a delete, and reads and writes over two
     // buffers each way.
     EXPECT_GE(n - 1, 3 * 17);
