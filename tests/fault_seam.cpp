@@ -30,6 +30,7 @@
 //           any         every call above
 //   N       the Nth matching call of the process, counted from 1; only that
 //           one call is hit, the calls after it behave normally
+//   N+      the Nth matching call and every one after it, as on a full disk
 //   NAME    the path as the tool hands it to the system ('\' already turned
 //           into '/'), for instance kelto.tmp, or * for every file
 //
@@ -66,6 +67,7 @@ struct fault_point {
     bool kill = false;
     call_kind call = call_any;
     long n = 0;
+    bool onwards = false;  // every call from the Nth on
     std::string name;
     long seen = 0;
 };
@@ -107,7 +109,8 @@ fault_point parse_point(const char* text)
     std::string count = next_field(p, text);
     char* end = nullptr;
     point.n = strtol(count.c_str(), &end, 10);
-    if (count.empty() || *end || point.n < 1 || !*p)
+    point.onwards = *end == '+';
+    if (count.empty() || *(end + point.onwards) || point.n < 1 || !*p)
         bad_setting(text);
     point.name = p;
     point.active = true;
@@ -127,10 +130,13 @@ bool hit(call_kind call, const std::string& name)
     fault_point& p = point();
     if (!p.active || (p.call != call_any && p.call != call) || (p.name != "*" && p.name != name))
         return false;
-    if (++p.seen != p.n)
+    ++p.seen;
+    if (p.seen < p.n || (p.seen > p.n && !p.onwards))
         return false;
-    fprintf(stderr, "kelto_fault: %s %s %ld %s\n", p.kill ? "kill" : "fail", call_names[call], p.n,
-            name.c_str());
+    // The first hit is noted; the calls after it fail alike.
+    if (p.seen == p.n)
+        fprintf(stderr, "kelto_fault: %s %s %ld %s\n", p.kill ? "kill" : "fail", call_names[call],
+                p.n, name.c_str());
     if (p.kill)
         raise(SIGKILL);
     return true;
