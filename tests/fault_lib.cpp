@@ -97,7 +97,8 @@ phase check_no_loss(const e2e::temp_dir& dir, const std::vector<file_case>& file
     }
     for (size_t i = next; i < files.size(); ++i)
         EXPECT_TRUE(now[i] == files[i].before)
-            << what << ": " << files[i].name << " changed after an earlier file was left unfinished";
+            << what << ": " << files[i].name
+            << " changed after an earlier file was left unfinished";
 
     if (interrupted || (has_temp && done > 0 && temp == files[done - 1].after))
         return phase_copy_back;

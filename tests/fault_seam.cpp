@@ -58,9 +58,18 @@ int __real_unlink(const char* path);
 
 namespace {
 
-enum call_kind { call_open_read, call_open_write, call_read, call_write, call_close, call_remove, call_any };
+enum call_kind {
+    call_open_read,
+    call_open_write,
+    call_read,
+    call_write,
+    call_close,
+    call_remove,
+    call_any
+};
 
-const char* const call_names[] = {"open_read", "open_write", "read", "write", "close", "remove", "any"};
+const char* const call_names[] = {"open_read", "open_write", "read", "write",
+                                  "close",     "remove",     "any"};
 
 struct fault_point {
     bool active = false;

@@ -23,7 +23,7 @@ struct point_row {
     int n;                // only the Nth such call; 0: every one in turn
     const char* message;  // the error line's message; null when the run succeeds
     temp_after temp;
-    named_after named;    // named_cut: the copy back was cut short
+    named_after named;  // named_cut: the copy back was cut short
 };
 
 // One conversion, in the order of its calls. The subject of every error is
@@ -73,9 +73,9 @@ std::string error_line(const char* message, const std::string& subject)
 }
 
 struct point_test {
-    std::string option;              // the conversion option
-    std::vector<file_case> files;    // the run's files, in order
-    size_t target;                   // the file whose operations fail
+    std::string option;            // the conversion option
+    std::vector<file_case> files;  // the run's files, in order
+    size_t target;                 // the file whose operations fail
 
     // Runs the conversion with the row's Nth call failed; false when the run
     // never reached that call.
@@ -208,9 +208,14 @@ TEST(fault_test, the_seam_keeps_the_checks_of_the_platform_layer)
     };
     const refusal cases[] = {
         {"a directory", false, {"/du", "sub"}, error_line("cannot open file", "sub")},
-        {"kelto.tmp a symbolic link", true, {"/du", "a.txt"}, error_line("cannot open file", "kelto.tmp")},
+        {"kelto.tmp a symbolic link",
+         true,
+         {"/du", "a.txt"},
+         error_line("cannot open file", "kelto.tmp")},
         // Same device and inode: the seam hands the descriptor to fileno.
-        {"the temporary file named", false, {"/du", "b.tmp"},
+        {"the temporary file named",
+         false,
+         {"/du", "b.tmp"},
          error_line("cannot convert temporary file", "b.tmp")},
     };
     for (const refusal& c : cases) {
