@@ -44,7 +44,7 @@ std::string dos_path(const std::string& host_path);
 
 // How a command is run.
 struct run_options {
-    std::string stdout_file;        // standard output goes to this file (not captured)
+    std::string stdout_file;          // standard output goes to this file (not captured)
     bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads
     long long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
     bool as_nobody = false;           // when run by root, run as user nobody
