@@ -1,0 +1,213 @@
+// The Windows platform layer on real files: what it refuses to open, how it
+// tells one file from another, and what the directory enumeration hands on.
+#include "platform.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class platform_win32_test : public ::testing::Test {
+protected:
+    fs::path dir;
+    fs::path old_cwd;
+
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = fs::temp_directory_path() / (std::string("kelto_win32_") + info->name());
+        clear();
+        fs::create_directories(dir / "sub");
+        old_cwd = fs::current_path();
+        fs::current_path(dir);
+    }
+    void TearDown() override
+    {
+        fs::current_path(old_cwd);
+        clear();
+    }
+
+    // Read-only, hidden and system files cannot be deleted as they are.
+    void clear()
+    {
+        if (!fs::exists(dir))
+            return;
+        for (const auto& entry : fs::recursive_directory_iterator(dir))
+            SetFileAttributesA(entry.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
+        fs::remove_all(dir);
+    }
+
+    static void write_bytes(const std::string& name, const std::string& bytes)
+    {
+        std::ofstream(name, std::ios::binary) << bytes;
+    }
+    static std::string read_bytes(const std::string& name)
+    {
+        std::ifstream in(name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    static void set_attributes(const std::string& name, DWORD attrs)
+    {
+        ASSERT_TRUE(SetFileAttributesA(name.c_str(), attrs)) << name;
+    }
+};
+
+const char* mode_name(open_mode mode)
+{
+    return mode == open_read ? "read" : mode == open_write ? "write" : "private";
+}
+
+TEST_F(platform_win32_test, opens_regular_files_only)
+{
+    const struct {
+        const char* name;
+        open_mode mode;
+    } cases[] = {
+        {"NUL", open_read},  {"NUL", open_write},      {"NUL", open_private},
+        {"sub", open_read},  {"sub", open_write},      {"sub", open_private},
+        {"sub\\", open_read}, {"missing", open_read},
+    };
+    for (const auto& c : cases) {
+        FILE* f = plat_open(c.name, c.mode);
+        EXPECT_EQ(f, nullptr) << c.name << " for " << mode_name(c.mode);
+        if (f)
+            plat_close(f);
+    }
+}
+
+TEST_F(platform_win32_test, read_only_file_is_refused_for_writing_and_keeps_its_bytes)
+{
+    for (open_mode mode : {open_write, open_private}) {
+        write_bytes("ro.txt", "keep\r\n");
+        set_attributes("ro.txt", FILE_ATTRIBUTE_READONLY);
+        FILE* f = plat_open("ro.txt", mode);
+        EXPECT_EQ(f, nullptr) << mode_name(mode);
+        if (f)
+            plat_close(f);
+        EXPECT_EQ(read_bytes("ro.txt"), "keep\r\n") << mode_name(mode);
+        set_attributes("ro.txt", FILE_ATTRIBUTE_NORMAL);
+    }
+    // Reading it is fine.
+    FILE* f = plat_open("ro.txt", open_read);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(plat_getc(f), 'k');
+    EXPECT_TRUE(plat_close(f));
+}
+
+TEST_F(platform_win32_test, streams_are_untranslated)
+{
+    const std::string bytes("a\r\nb\nc\rd\x1a" "e\0f\xff", 12);
+    FILE* out = plat_open("bytes.bin", open_write);
+    ASSERT_NE(out, nullptr);
+    for (unsigned char c : bytes)
+        plat_putc(c, out);
+    ASSERT_TRUE(plat_close(out));
+    EXPECT_EQ(read_bytes("bytes.bin"), bytes);
+
+    FILE* in = plat_open("bytes.bin", open_read);
+    ASSERT_NE(in, nullptr);
+    std::string back;
+    for (int c; (c = plat_getc(in)) != EOF;)
+        back += char(c);
+    EXPECT_TRUE(plat_close(in));
+    EXPECT_EQ(back, bytes);
+}
+
+TEST_F(platform_win32_test, same_file_under_every_spelling_of_its_name)
+{
+    write_bytes("a.txt", "x");
+    write_bytes("b.txt", "x");
+    ASSERT_TRUE(CreateHardLinkA("hard.txt", "a.txt", nullptr));
+    const std::string full = (dir / "a.txt").string();
+    std::string slashes = full;
+    for (char& c : slashes) {
+        if (c == '\\')
+            c = '/';
+    }
+    const std::string drive_relative = full.substr(0, 2) + "a.txt";
+    const struct {
+        std::string name;
+        bool same;
+    } cases[] = {
+        {"a.txt", true},    {"A.TXT", true},       {".\\a.txt", true},
+        {"sub\\..\\a.txt", true}, {full, true},    {slashes, true},
+        {drive_relative, true},   {"hard.txt", true}, {"b.txt", false},
+        {"missing.txt", false},   {"sub", false},
+    };
+    FILE* f = plat_open("a.txt", open_read);
+    ASSERT_NE(f, nullptr);
+    for (const auto& c : cases)
+        EXPECT_EQ(plat_same_file(f, c.name.c_str()), c.same) << c.name;
+    EXPECT_TRUE(plat_close(f));
+}
+
+// Names and attribute bits of a search, with the bits the tree looks at.
+std::map<std::string, unsigned> find_all(const char* search)
+{
+    std::map<std::string, unsigned> found;
+    find_entry e;
+    find_handle* h = plat_find_first(search, &e);
+    if (!h)
+        return found;
+    do
+        found[e.name] = e.attrib & (attr_readonly | attr_hidden | attr_system | attr_directory);
+    while (plat_find_next(h, &e));
+    plat_find_close(h);
+    return found;
+}
+
+TEST_F(platform_win32_test, find_hands_on_names_and_attributes_as_the_system_has_them)
+{
+    const struct {
+        const char* name;
+        DWORD attrs;
+    } files[] = {
+        {"plain.txt", FILE_ATTRIBUTE_NORMAL},
+        {"ro.txt", FILE_ATTRIBUTE_READONLY},
+        {"hid.txt", FILE_ATTRIBUTE_HIDDEN},
+        {"sys.txt", FILE_ATTRIBUTE_SYSTEM},
+        {"all.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {"noext", FILE_ATTRIBUTE_NORMAL},
+    };
+    for (const auto& f : files) {
+        write_bytes(f.name, "");
+        set_attributes(f.name, f.attrs);
+    }
+    const std::map<std::string, unsigned> txt = {
+        {"all.txt", attr_readonly | attr_hidden | attr_system},
+        {"hid.txt", attr_hidden},
+        {"plain.txt", 0},
+        {"ro.txt", attr_readonly},
+        {"sys.txt", attr_system},
+    };
+    EXPECT_EQ(find_all("*.txt"), txt);
+    std::map<std::string, unsigned> every = txt;
+    every["noext"] = 0;
+    every["sub"] = attr_directory;
+    every["."] = attr_directory;
+    every[".."] = attr_directory;
+    EXPECT_EQ(find_all("*.*"), every);
+
+    // The directory part as the tree builds it: relative, absolute with '\',
+    // and a drive with no directory (the drive's current directory).
+    write_bytes("sub\\in.c", "");
+    const std::map<std::string, unsigned> in_sub = {{"in.c", 0}};
+    EXPECT_EQ(find_all("sub\\*.c"), in_sub);
+    EXPECT_EQ(find_all(((dir / "sub").string() + "\\*.c").c_str()), in_sub);
+    fs::current_path(dir / "sub");
+    EXPECT_EQ(find_all((dir.string().substr(0, 2) + "*.c").c_str()), in_sub);
+
+    EXPECT_TRUE(find_all("*.none").empty());
+    EXPECT_TRUE(find_all("missing\\*.*").empty());
+}
+
+}  // namespace
