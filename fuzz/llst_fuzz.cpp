@@ -9,18 +9,9 @@
 // meet equal elements, and a null element is stored now and then.
 #include "llst.h"
 
-#include <cstdint>
-#include <cstdlib>
-#include <utility>
-#include <vector>
+#include "fuzz_util.h"
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        abort();
-}
 
 struct item {
     int key;
@@ -67,33 +58,18 @@ void check_same(IndexedList<item>& list, const model& m)
         check(list.cur == &list.end_link);
 }
 
-// The selection sort as the list defines it, with its expected calls.
+// The sort of the array, with the calls the list is expected to make.
 std::vector<std::pair<item*, item*>> model_sort(model& m)
 {
     std::vector<std::pair<item*, item*>> expected;
-    int n = static_cast<int>(m.items.size());
-    for (int i = 0; i < n; ++i) {
-        int min = i;
-        for (int j = i + 1; j < n; ++j) {
-            expected.emplace_back(m.items[min], m.items[j]);
-            if (key_of(m.items[min]) > key_of(m.items[j]))
-                min = j;
-        }
-        std::swap(m.items[i], m.items[min]);
-    }
-    if (n > 0)
-        m.cursor = n - 1;
+    selection_sort(m.items, [&](item* a, item* b) {
+        expected.emplace_back(a, b);
+        return key_of(a) - key_of(b);
+    });
+    if (!m.items.empty())
+        m.cursor = static_cast<int>(m.items.size()) - 1;
     return expected;
 }
-
-// Reads the next byte of the input, 0 once it is used up.
-struct reader {
-    const uint8_t* data;
-    size_t size;
-    size_t pos = 0;
-
-    int next() { return pos < size ? data[pos++] : 0; }
-};
 
 void step(IndexedList<item>& list, model& m, reader& in)
 {

@@ -7,18 +7,11 @@
 // into a heap block of exactly its size, so a read past the NUL is a finding.
 #include "wildcard.h"
 
-#include <cstdint>
-#include <cstdlib>
+#include "fuzz_util.h"
+
 #include <cstring>
-#include <vector>
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        abort();
-}
 
 bool model_lead(unsigned char c)
 {

@@ -6,19 +6,11 @@
 // Input: the first byte picks the stream buffer size, the rest is the file.
 #include "scan.h"
 
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include "fuzz_util.h"
+
 #include <string>
 
 namespace {
-
-// A failed check is a finding: libFuzzer saves the input that caused it.
-void check(bool ok)
-{
-    if (!ok)
-        abort();
-}
 
 const char CR = '\r';
 const char LF = '\n';
