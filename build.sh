@@ -109,9 +109,14 @@ test_static() {
         [ "$f" = src/platform_win32.cpp ] || posix_files+=("$f")
     done
     clang-tidy -p build/clang --quiet "${posix_files[@]}" 2> >(grep -v " warnings generated\.$" >&2)
+    # Left out: raw loops are kept where they read plainer; the expansion's
+    # tree owns memory that it never frees, by design, and cannot be copied
+    # (its lists cannot), which cppcheck does not see.
     local cppcheck=(cppcheck --std=c++17 --language=c++ -I src --quiet --error-exitcode=1
                     --enable=warning,style,performance,portability --inline-suppr
-                    --suppress=useStlAlgorithm)
+                    --suppress=useStlAlgorithm --suppress=noDestructor
+                    --suppress=unsafeClassCanLeak --suppress=noCopyConstructor
+                    --suppress=noOperatorEq)
     "${cppcheck[@]}" "${posix_files[@]}"
     if [ -f src/platform_win32.cpp ]; then
         "${cppcheck[@]}" src/platform_win32.cpp
@@ -120,7 +125,7 @@ test_static() {
 
 # The layout of the code against .clang-format; nothing is rewritten.
 check_format() {
-    clang-format --dry-run --Werror src/*.cpp src/*.h tests/*.cpp tests/*.h fuzz/*.cpp bench/*.cpp
+    clang-format --dry-run --Werror src/*.cpp src/*.h tests/*.cpp tests/*.h fuzz/*.cpp fuzz/*.h bench/*.cpp
 }
 
 run_tests() {
