@@ -13,7 +13,7 @@ cd "$(dirname "$0")"
 
 # Debian packages the build and the tests need.
 packages=(cmake g++ clang make libgtest-dev libbenchmark-dev groff-base mandoc dpkg-dev
-          libclang-rt-14-dev clang-tidy cppcheck clang-format)
+          libclang-rt-14-dev llvm clang-tidy cppcheck clang-format)
 
 install_missing() {
     local missing=()
