@@ -36,7 +36,10 @@ public:
     // link per step from where it stands.
     void seek(int idx)
     {
+        // The report shows the expression exactly as written here.
+        // clang-format off
         assert( ( idx >= 0 ) && ( idx <= total_num ) );
+        // clang-format on
         while (cur_idx < idx) {
             cur = cur->next;
             ++cur_idx;
@@ -50,7 +53,7 @@ public:
     T* get(int idx)
     {
         seek(idx);
-        assert( cur != &top_link && cur != &end_link );
+        assert(cur != &top_link && cur != &end_link);
         return cur->item;
     }
 
@@ -83,7 +86,7 @@ public:
         seek(hi);
         ListLink<T>* b = cur;
         // Exchanging the tail sentinel would cut the chain.
-        assert( b != &end_link );
+        assert(b != &end_link);
         ListLink<T>* a_prev = a->prev;
         ListLink<T>* a_next = a->next;
         ListLink<T>* b_prev = b->prev;

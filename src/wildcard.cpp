@@ -1,5 +1,11 @@
 #include "wildcard.h"
 
+#include "nocase.h"
+#include "platform.h"
+
+#include <cassert>
+#include <cstring>
+
 bool is_lead_byte(unsigned char c)
 {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
@@ -49,9 +55,273 @@ int extension_length(const char* name)
     return start >= 0 ? pos - start : 0;
 }
 
+// Directory tree
+
+namespace {
+
+// The search string is built in a buffer of this size: at most 1022 bytes of
+// path and pattern are searched.
+const int search_size = 1024;
+const int path_buf_start = 512;
+// Flags that no attr_mask covers: the entry is never accepted.
+const unsigned rejected = ~0u;
+
+char* copy_string(const char* s, int len)
+{
+    char* copy = new char[len + 1];
+    std::memcpy(copy, s, len);
+    copy[len] = '\0';
+    return copy;
+}
+
+int length(const char* s)
+{
+    return static_cast<int>(std::strlen(s));
+}
+
+// One bit of each pair of accepted states, from the platform's attributes.
+unsigned entry_flags(unsigned attrib)
+{
+    return ((attrib & attr_hidden) ? accept_hidden : accept_not_hidden) |
+           ((attrib & attr_system) ? accept_system : accept_not_system) |
+           ((attrib & attr_readonly) ? accept_readonly : accept_not_readonly);
+}
+
+}  // namespace
+
+const char* FileEntry::full_path()
+{
+    return parent->full_path(name);
+}
+
+PathTree::PathTree(const char* arg, unsigned attr_mask, int subdir_flag, int sort_flag)
+    : DirNode(nullptr, copy_string(arg, dir_prefix_length(arg))), subdir_flag(subdir_flag),
+      sort_flag(sort_flag),
+      pattern(copy_string(arg + dir_prefix_length(arg), length(arg) - dir_prefix_length(arg))),
+      attr_mask(attr_mask), path_buf(new char[path_buf_start]), path_buf_size(path_buf_start)
+{
+}
+
+void PathTree::grow_path_buf()
+{
+    delete[] path_buf;
+    path_buf_size *= 2;
+    path_buf = new char[path_buf_size];
+}
+
+PathTree* DirNode::find_root()
+{
+    DirNode* node = this;
+    while (node->parent)
+        node = node->parent;
+    return static_cast<PathTree*>(node);
+}
+
+void DirNode::ensure_scanned()
+{
+    if (cursor >= 0)
+        return;
+    scan_files();
+    scan_subdirs();
+    cursor = 0;
+    sort_lists();
+}
+
+void DirNode::scan_files()
+{
+    PathTree* root = find_root();
+    int path_len = length(name);
+    int pattern_len = length(root->pattern);
+    if (path_len + pattern_len >= search_size - 1)
+        return;
+    char search[search_size];
+    std::memcpy(search, name, path_len);
+    std::memcpy(search + path_len, root->pattern, pattern_len + 1);
+    // A pattern without extension (*, abc*) accepts only names without one,
+    // whatever the platform's matching lets through.
+    bool no_extension = extension_length(root->pattern) == 0;
+    find_entry e;
+    find_handle* h = plat_find_first(search, &e);
+    if (!h)
+        return;
+    do {
+        unsigned flags = entry_flags(e.attrib);
+        if ((e.attrib & attr_directory) || (no_extension && extension_length(e.name) > 0))
+            flags = rejected;
+        if ((root->attr_mask & flags) == flags)
+            files.insert(-1, new FileEntry(this, copy_string(e.name, length(e.name))));
+    } while (plat_find_next(h, &e));
+    plat_find_close(h);
+}
+
+void DirNode::scan_subdirs()
+{
+    PathTree* root = find_root();
+    int path_len = length(name);
+    if (!root->subdir_flag || path_len + 3 >= search_size - 1)
+        return;
+    char search[search_size];
+    std::memcpy(search, name, path_len);
+    std::memcpy(search + path_len, "*.*", 4);
+    find_entry e;
+    find_handle* h = plat_find_first(search, &e);
+    if (!h)
+        return;
+    do {
+        // Names that begin with a dot are never entered: . and .. among them.
+        if ((e.attrib & attr_directory) && e.name[0] != '.') {
+            int name_len = length(e.name);
+            char* path = new char[path_len + name_len + 2];
+            std::memcpy(path, name, path_len);
+            std::memcpy(path + path_len, e.name, name_len);
+            std::memcpy(path + path_len + name_len, "\\", 2);
+            subdirs.insert(-1, new DirNode(this, path));
+        }
+    } while (plat_find_next(h, &e));
+    plat_find_close(h);
+}
+
+int compare_names(const FileEntry* a, const FileEntry* b)
+{
+    return compare_nocase(a->name, b->name);
+}
+
+void DirNode::sort_lists()
+{
+    if (!find_root()->sort_flag)
+        return;
+    files.sort(compare_names);
+    subdirs.sort(compare_names);
+}
+
+int DirNode::count_files()
+{
+    ensure_scanned();
+    int n = files.count();
+    for (int k = 0; k < subdirs.count(); ++k)
+        n += subdirs.get(k)->count_files();
+    return n;
+}
+
+void DirNode::reset()
+{
+    if (cursor < 0)
+        return;
+    cursor = 0;
+    for (int k = 0; k < subdirs.count(); ++k)
+        subdirs.get(k)->reset();
+}
+
+FileEntry* DirNode::next_file()
+{
+    ensure_scanned();
+    if (cursor < files.count())
+        return files.get(cursor++);
+    for (;;) {
+        int k = cursor - files.count();
+        if (k >= subdirs.count())
+            return nullptr;
+        if (FileEntry* f = subdirs.get(k)->next_file())
+            return f;
+        ++cursor;
+    }
+}
+
+const char* DirNode::full_path(const char* file_name)
+{
+    PathTree* root = find_root();
+    int path_len = length(name);
+    int name_len = length(file_name);
+    while (path_len + name_len + 1 >= root->path_buf_size)
+        root->grow_path_buf();
+    std::memcpy(root->path_buf, name, path_len);
+    std::memcpy(root->path_buf + path_len, file_name, name_len + 1);
+    return root->path_buf;
+}
+
+// Argument expansion
+
+bool opt_subdir = false;
+bool opt_sort = true;
+bool opt_hidden = false;
+bool opt_system = false;
+
+bool is_wildcard(const char* arg)
+{
+    if (arg[0] == '/' || arg[0] == '-')
+        return false;
+    return std::strpbrk(arg, "*?") != nullptr;
+}
+
+bool wildcard_option(const char* arg)
+{
+    if (arg[0] != '/' && arg[0] != '-')
+        return false;
+    const char* word = arg + 1;
+    if (equal_nocase(word, "subdir"))
+        opt_subdir = true;
+    else if (equal_nocase(word, "nosort"))
+        opt_sort = false;
+    else if (equal_nocase(word, "hidden"))
+        opt_hidden = true;
+    else if (equal_nocase(word, "system"))
+        opt_system = true;
+    else
+        return false;
+    return true;
+}
+
+// Index 0 is the program's name, kept as it is: never an option and never a
+// pattern, so that a program run as ./k?/kelto or installed as /system still
+// finds its own arguments after it.
 const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_argv)
 {
-    *new_argc = argc;
-    *new_argv = argv;
-    return nullptr;
+    // The options hold for every pattern, wherever they stand.
+    for (int ia = 1; ia < argc; ++ia)
+        wildcard_option(argv[ia]);
+    unsigned attr_mask =
+        accept_not_hidden | accept_not_system | accept_readonly | accept_not_readonly;
+    if (opt_hidden)
+        attr_mask |= accept_hidden;
+    if (opt_system)
+        attr_mask |= accept_system;
+
+    PathTree** tree = new PathTree*[argc]();
+    const char* result = nullptr;
+    int ian = argc > 0 ? 1 : 0;
+    for (int ia = 1; ia < argc; ++ia) {
+        if (!is_wildcard(argv[ia])) {
+            if (!wildcard_option(argv[ia]))
+                ++ian;
+            continue;
+        }
+        tree[ia] = new PathTree(argv[ia], attr_mask, opt_subdir, opt_sort);
+        int n = tree[ia]->count_files();
+        ian += n;
+        if (n == 0)
+            result = argv[ia];
+    }
+
+    char** args = new char*[ian + 1];
+    int ian2 = 0;
+    if (argc > 0)
+        args[ian2++] = argv[0];
+    for (int ia = 1; ia < argc; ++ia) {
+        if (!is_wildcard(argv[ia])) {
+            if (!wildcard_option(argv[ia]))
+                args[ian2++] = argv[ia];
+            continue;
+        }
+        assert(tree[ia]);
+        tree[ia]->reset();
+        while (FileEntry* f = tree[ia]->next_file()) {
+            const char* path = f->full_path();
+            args[ian2++] = copy_string(path, length(path));
+        }
+    }
+    assert(ian == ian2);
+    args[ian] = nullptr;
+    *new_argc = ian;
+    *new_argv = args;
+    return result;
 }

@@ -1,0 +1,88 @@
+#include "fake_dir.h"
+
+#include "dosmatch.h"
+#include "platform.h"
+#include "wildcard.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+std::vector<std::string> fake_searches;
+int fake_open_handles = 0;
+
+namespace {
+
+std::vector<fake_entry> listing;
+
+std::string dir_part(const std::string& path)
+{
+    return path.substr(0, dir_prefix_length(path.c_str()));
+}
+
+void fill(find_entry* out, const std::string& name, unsigned attrib)
+{
+    // An entry holds at most 259 bytes of name; a longer one is a fault of
+    // the test's table.
+    EXPECT_LT(name.size(), sizeof out->name) << name;
+    std::strncpy(out->name, name.c_str(), sizeof out->name - 1);
+    out->name[sizeof out->name - 1] = '\0';
+    out->attrib = attrib;
+}
+
+}  // namespace
+
+struct find_handle {
+    std::vector<fake_entry> found;  // name and attributes of each match
+    size_t next = 0;
+};
+
+void fake_dir_set(std::vector<fake_entry> entries)
+{
+    listing = std::move(entries);
+    fake_searches.clear();
+    fake_open_handles = 0;
+}
+
+find_handle* plat_find_first(const char* search, find_entry* out)
+{
+    fake_searches.push_back(search);
+    std::string dir = dir_part(search);
+    const char* pattern = search + dir.size();
+    find_handle h;
+    bool exists = dir.empty();
+    for (const fake_entry& e : listing) {
+        std::string name = e.path.substr(dir_part(e.path).size());
+        if (dir_part(e.path) != dir)
+            continue;
+        exists = true;
+        if (dos_match(pattern, name.c_str()))
+            h.found.push_back({name, e.attrib});
+    }
+    // A directory that exists lists itself and its parent first.
+    for (const char* dot : {"..", "."}) {
+        if (exists && dos_match(pattern, dot))
+            h.found.insert(h.found.begin(), {dot, attr_directory});
+    }
+    if (h.found.empty())
+        return nullptr;
+    ++fake_open_handles;
+    auto* handle = new find_handle(std::move(h));
+    plat_find_next(handle, out);
+    return handle;
+}
+
+bool plat_find_next(find_handle* h, find_entry* out)
+{
+    if (h->next == h->found.size())
+        return false;
+    const fake_entry& e = h->found[h->next++];
+    fill(out, e.path, e.attrib);
+    return true;
+}
+
+void plat_find_close(find_handle* h)
+{
+    --fake_open_handles;
+    delete h;
+}

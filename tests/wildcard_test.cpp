@@ -1,0 +1,449 @@
+// The directory tree and the argument expansion over the in-memory listing
+// of fake_dir.cpp: drives, two-byte names, attributes and the length limits
+// are all testable on any machine.
+#include "fake_dir.h"
+#include "platform.h"
+#include "wildcard.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using strings = std::vector<std::string>;
+
+const unsigned dir = attr_directory;
+const unsigned hid = attr_hidden;
+const unsigned sys = attr_system;
+const unsigned ro = attr_readonly;
+
+const unsigned default_mask = 58;
+
+// The full paths of a tree's walk after its count, which must agree.
+strings walk(PathTree& t)
+{
+    int n = t.count_files();
+    strings out;
+    t.reset();
+    while (FileEntry* f = t.next_file())
+        out.push_back(f->full_path());
+    EXPECT_EQ(static_cast<int>(out.size()), n);
+    EXPECT_EQ(t.next_file(), nullptr);
+    EXPECT_EQ(fake_open_handles, 0);
+    return out;
+}
+
+strings tree_paths(const char* arg, unsigned mask = default_mask, int subdir = 0, int sort = 1)
+{
+    PathTree t(arg, mask, subdir, sort);
+    return walk(t);
+}
+
+// A directory path of exactly LEN bytes, ending in '\', made of components
+// short enough for the platform's names.
+std::string long_dir(size_t len)
+{
+    std::string path;
+    while (path.size() + 101 < len)
+        path += std::string(100, 'd') + '\\';
+    path += std::string(len - path.size() - 1, 'e') + '\\';
+    return path;
+}
+
+struct tree_case {
+    const char* what;
+    std::vector<fake_entry> listing;
+    const char* arg;
+    unsigned mask;
+    int subdir;
+    int sort;
+    strings expected;
+};
+
+TEST(path_tree, walks_accepted_files_in_order)
+{
+    const std::vector<fake_entry> attrs = {
+        {"n.c", 0},          {"h.c", hid}, {"s.c", sys},
+        {"hs.c", hid | sys}, {"r.c", ro},  {"hr.c", hid | ro},
+    };
+    const std::vector<fake_entry> src = {
+        {"src\\b.c", 0},
+        {"src\\lib", dir},
+        {"src\\a.c", 0},
+        {"src\\lib\\x.c", 0},
+    };
+    const tree_case cases[] = {
+        {"bare names from the current directory",
+         {{"b.txt", 0}, {"a.txt", 0}, {"c.c", 0}, {"d.txt", dir}},
+         "*.txt",
+         default_mask,
+         0,
+         1,
+         {"a.txt", "b.txt"}},
+        {"platform order kept without sorting",
+         {{"b.txt", 0}, {"a.txt", 0}},
+         "*.txt",
+         default_mask,
+         0,
+         0,
+         {"b.txt", "a.txt"}},
+        {"drive kept in every path",
+         {{"C:a.txt", 0}, {"C:sub", dir}, {"C:sub\\b.txt", 0}, {"a.txt", 0}},
+         "C:*.txt",
+         default_mask,
+         1,
+         1,
+         {"C:a.txt", "C:sub\\b.txt"}},
+        {"no extension in the pattern: none in the name",
+         {{"README", 0}, {".profile", 0}, {"a.txt", 0}},
+         "*",
+         default_mask,
+         0,
+         1,
+         {".profile", "README"}},
+        {"*.* accepts every name",
+         {{"README", 0}, {".profile", 0}, {"a.txt", 0}},
+         "*.*",
+         default_mask,
+         0,
+         1,
+         {".profile", "a.txt", "README"}},
+        {"abc* accepts abcd but not abc.txt",
+         {{"abc.txt", 0}, {"abcd", 0}, {"abc.", 0}},
+         "abc*",
+         default_mask,
+         0,
+         1,
+         {"abc.", "abcd"}},
+        {"default mask: neither hidden nor system, read-only or not",
+         attrs,
+         "*.c",
+         58,
+         0,
+         1,
+         {"n.c", "r.c"}},
+        {"hidden", attrs, "*.c", 59, 0, 1, {"h.c", "hr.c", "n.c", "r.c"}},
+        {"system", attrs, "*.c", 62, 0, 1, {"n.c", "r.c", "s.c"}},
+        {"both", attrs, "*.c", 63, 0, 1, {"h.c", "hr.c", "hs.c", "n.c", "r.c", "s.c"}},
+        {"read-only only", attrs, "*.c", 2 + 8 + 16, 0, 1, {"r.c"}},
+        {"own files before the subdirectory's",
+         src,
+         "src\\*.c",
+         default_mask,
+         1,
+         1,
+         {"src\\a.c", "src\\b.c", "src\\lib\\x.c"}},
+        {"own files in platform order",
+         src,
+         "src\\*.c",
+         default_mask,
+         1,
+         0,
+         {"src\\b.c", "src\\a.c", "src\\lib\\x.c"}},
+        {"subdirectories only with subdir",
+         src,
+         "src\\*.c",
+         default_mask,
+         0,
+         1,
+         {"src\\a.c", "src\\b.c"}},
+        {"directory a-b before a, file f before f-g",
+         {{"f-g", 0}, {"f", 0}, {"a", dir}, {"a\\f", 0}, {"a-b", dir}, {"a-b\\f", 0}},
+         "*",
+         default_mask,
+         1,
+         1,
+         {"f", "f-g", "a-b\\f", "a\\f"}},
+        {"case folded to lower case, so _ sorts before Z",
+         {{"Z.txt", 0}, {"b.txt", 0}, {"_.txt", 0}, {"A.txt", 0}},
+         "*.txt",
+         default_mask,
+         0,
+         1,
+         {"_.txt", "A.txt", "b.txt", "Z.txt"}},
+        {"hidden subdirectory entered, dot directory never",
+         {{"h", dir | hid}, {"h\\a.txt", 0}, {".cache", dir}, {".cache\\b.txt", 0}},
+         "*.txt",
+         default_mask,
+         1,
+         1,
+         {"h\\a.txt"}},
+        {"depth first",
+         {{"b", dir},
+          {"a", dir},
+          {"a\\y", dir},
+          {"a\\y\\1.txt", 0},
+          {"a\\2.txt", 0},
+          {"b\\3.txt", 0},
+          {"4.txt", 0}},
+         "*.txt",
+         default_mask,
+         1,
+         1,
+         {"4.txt", "a\\2.txt", "a\\y\\1.txt", "b\\3.txt"}},
+        {"two-byte directory name ending in 0x5C",
+         {{"\x95\x5C", dir}, {"\x95\x5C\\a.txt", 0}},
+         "\x95\x5C\\*.txt",
+         default_mask,
+         0,
+         1,
+         {"\x95\x5C\\a.txt"}},
+        {"two-byte directory name walked",
+         {{"\x95\x5C", dir}, {"\x95\x5C\\a.txt", 0}},
+         "*.txt",
+         default_mask,
+         1,
+         1,
+         {"\x95\x5C\\a.txt"}},
+        {"two-byte character after the dot is an extension",
+         {{"a.\x81\x2E", 0}, {"b", 0}},
+         "*",
+         default_mask,
+         0,
+         1,
+         {"b"}},
+        {"two-byte extension matched by *.*",
+         {{"a.\x81\x2E", 0}, {"b", 0}},
+         "*.*",
+         default_mask,
+         0,
+         1,
+         {"a.\x81\x2E", "b"}},
+        {"missing directory", {{"a.txt", 0}}, "none\\*.txt", default_mask, 1, 1, {}},
+        {"wildcard in the directory part is not expanded",
+         {{"src\\a.txt", 0}},
+         "s*\\a.txt",
+         default_mask,
+         0,
+         1,
+         {}},
+    };
+    for (const tree_case& c : cases) {
+        fake_dir_set(c.listing);
+        EXPECT_EQ(tree_paths(c.arg, c.mask, c.subdir, c.sort), c.expected) << c.what;
+    }
+}
+
+TEST(path_tree, splits_the_argument_and_reads_nothing_until_counted)
+{
+    fake_dir_set({{"src\\a.c", 0}});
+    PathTree t("src\\*.c", default_mask, 1, 1);
+    EXPECT_STREQ(t.name, "src\\");
+    EXPECT_STREQ(t.pattern, "*.c");
+    EXPECT_EQ(t.parent, nullptr);
+    EXPECT_EQ(t.cursor, -1);
+    EXPECT_EQ(t.path_buf_size, 512);
+    t.reset();
+    EXPECT_EQ(t.cursor, -1);
+    EXPECT_EQ(fake_searches, strings{});
+    EXPECT_EQ(walk(t), strings{"src\\a.c"});
+}
+
+TEST(path_tree, reads_each_directory_once_and_walks_again_after_reset)
+{
+    fake_dir_set({{"a", dir}, {"a\\1.txt", 0}, {"b", dir}, {"2.txt", 0}});
+    PathTree t("*.txt", default_mask, 1, 1);
+    strings first = walk(t);
+    strings second = walk(t);
+    EXPECT_EQ(first, (strings{"2.txt", "a\\1.txt"}));
+    EXPECT_EQ(second, first);
+    // One file search and one subdirectory search per directory.
+    EXPECT_EQ(fake_searches, (strings{"*.txt", "*.*", "a\\*.txt", "a\\*.*", "b\\*.txt", "b\\*.*"}));
+}
+
+TEST(path_tree, search_limits)
+{
+    // Path plus pattern of 1022 bytes is searched, of 1023 not.
+    for (size_t total : {1022u, 1023u}) {
+        std::string path = long_dir(total - 5);
+        fake_dir_set({{path + "f.txt", 0}});
+        strings expected;
+        if (total == 1022)
+            expected.push_back(path + "f.txt");
+        EXPECT_EQ(tree_paths((path + "*.txt").c_str()), expected) << total;
+        EXPECT_EQ(fake_searches.size(), total == 1022 ? 1u : 0u) << total;
+    }
+    // A path of 1019 bytes is searched for subdirectories, of 1020 not.
+    for (size_t len : {1019u, 1020u}) {
+        std::string path = long_dir(len);
+        fake_dir_set({{path + "s", dir}});
+        PathTree t((path + "*").c_str(), default_mask, 1, 1);
+        EXPECT_EQ(t.count_files(), 0);
+        EXPECT_EQ(t.subdirs.count(), len == 1019 ? 1 : 0) << len;
+        EXPECT_EQ(std::count(fake_searches.begin(), fake_searches.end(), path + "*.*"),
+                  len == 1019 ? 1 : 0)
+            << len;
+    }
+}
+
+TEST(path_tree, path_buffer_doubles_when_a_path_reaches_its_size)
+{
+    const struct {
+        size_t dir_len, name_len;
+        int buf_size;
+    } cases[] = {
+        {300, 210, 512},    // 510 bytes and the NUL fit
+        {300, 211, 1024},   // 511 bytes: replaced by one of 1024
+        {1000, 259, 2048},  // two doublings
+    };
+    for (const auto& c : cases) {
+        std::string path = long_dir(c.dir_len) + std::string(c.name_len, 'n');
+        fake_dir_set({{path, 0}});
+        PathTree t((long_dir(c.dir_len) + "*").c_str(), default_mask, 0, 1);
+        EXPECT_EQ(walk(t), strings{path});
+        EXPECT_EQ(t.path_buf_size, c.buf_size) << path.size();
+    }
+}
+
+// ---- Expansion -------------------------------------------------------------
+
+struct expansion {
+    strings args;
+    std::string unmatched;  // empty when the result is null
+};
+
+// A run of expand_wildcards with the switches a new process has.
+expansion expand(strings args)
+{
+    opt_subdir = false;
+    opt_sort = true;
+    opt_hidden = false;
+    opt_system = false;
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    int new_argc = -1;
+    char** new_argv = nullptr;
+    const char* result =
+        expand_wildcards(static_cast<int>(args.size()), argv.data(), &new_argc, &new_argv);
+    expansion x;
+    for (int i = 0; i < new_argc; ++i)
+        x.args.push_back(new_argv[i]);
+    EXPECT_EQ(new_argv[new_argc], nullptr);
+    if (result) {
+        // The result is the pattern's own string in the old vector.
+        auto it = std::find(argv.begin(), argv.end(), result);
+        EXPECT_NE(it, argv.end());
+        x.unmatched = result;
+    }
+    EXPECT_EQ(fake_open_handles, 0);
+    return x;
+}
+
+const std::vector<fake_entry> sample = {
+    {"b.txt", 0},      {"a.txt", 0},    {"x.h", 0},      {"y.h", 0},     {"sub", dir},
+    {"sub\\c.txt", 0}, {"sub\\d.c", 0}, {".h.txt", hid}, {"s.txt", sys}, {"notes.txt", hid},
+};
+
+TEST(expand_wildcards, replaces_patterns_and_drops_its_options)
+{
+    const struct {
+        strings args;
+        strings expected;
+        const char* unmatched;
+    } cases[] = {
+        {{"kelto"}, {"kelto"}, ""},
+        {{"kelto", "/du", "*.txt", "/subdir"},
+         {"kelto", "/du", "a.txt", "b.txt", "sub\\c.txt"},
+         ""},
+        {{"kelto", "*.txt", "-NOSORT", "/du"}, {"kelto", "b.txt", "a.txt", "/du"}, ""},
+        {{"kelto", "/SubDir", "-Hidden", "/SYSTEM", "*.txt"},
+         {"kelto", ".h.txt", "a.txt", "b.txt", "notes.txt", "s.txt", "sub\\c.txt"},
+         ""},
+        {{"kelto", "/subdirs", "-sub", "/", "-", "*.h"},
+         {"kelto", "/subdirs", "-sub", "/", "-", "x.h", "y.h"},
+         ""},
+        {{"kelto", "-*.txt", "/?"}, {"kelto", "-*.txt", "/?"}, ""},
+        {{"kelto", "notes.txt", "missing.txt", "/subdir"},
+         {"kelto", "notes.txt", "missing.txt"},
+         ""},
+        {{"kelto", "*.c", "*.h"}, {"kelto", "x.h", "y.h"}, "*.c"},
+        {{"kelto", "*.c", "*.x", "*.h"}, {"kelto", "x.h", "y.h"}, "*.x"},
+        {{"kelto", "*.h", "*.h"}, {"kelto", "x.h", "y.h", "x.h", "y.h"}, ""},
+        {{"kelto", "*.c"}, {"kelto"}, "*.c"},
+        {{"kelto", "*.c", "-subdir"}, {"kelto", "sub\\d.c"}, ""},
+        {{"kelto", "none\\*.txt", "/v"}, {"kelto", "/v"}, "none\\*.txt"},
+        {{"kelto", "", "?.h"}, {"kelto", "", "x.h", "y.h"}, ""},
+        // The program's name is neither an option nor a pattern.
+        {{"/hidden", "*.txt"}, {"/hidden", "a.txt", "b.txt"}, ""},
+        {{"./k?/kelto", "/v"}, {"./k?/kelto", "/v"}, ""},
+    };
+    fake_dir_set(sample);
+    for (const auto& c : cases) {
+        expansion x = expand(c.args);
+        EXPECT_EQ(x.args, c.expected) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(x.unmatched, c.unmatched) << ::testing::PrintToString(c.args);
+    }
+}
+
+TEST(expand_wildcards, empty_vector_stays_empty)
+{
+    char* argv[] = {nullptr};
+    int new_argc = -1;
+    char** new_argv = nullptr;
+    EXPECT_EQ(expand_wildcards(0, argv, &new_argc, &new_argv), nullptr);
+    EXPECT_EQ(new_argc, 0);
+    EXPECT_EQ(new_argv[0], nullptr);
+}
+
+TEST(expand_wildcards, kept_arguments_are_the_old_pointers_and_paths_new_strings)
+{
+    fake_dir_set(sample);
+    char prog[] = "kelto", opt[] = "/du", pat[] = "*.h";
+    char* argv[] = {prog, opt, pat, nullptr};
+    int new_argc = 0;
+    char** new_argv = nullptr;
+    expand_wildcards(3, argv, &new_argc, &new_argv);
+    ASSERT_EQ(new_argc, 4);
+    EXPECT_EQ(new_argv[0], prog);
+    EXPECT_EQ(new_argv[1], opt);
+    EXPECT_STREQ(new_argv[2], "x.h");
+    EXPECT_STREQ(new_argv[3], "y.h");
+    // Each path is a copy of its own, not the tree's shared buffer.
+    EXPECT_NE(new_argv[2], new_argv[3]);
+}
+
+TEST(wildcard_option, words_and_switches)
+{
+    const struct {
+        const char* arg;
+        bool is_option;
+        bool* which;
+    } cases[] = {
+        {"/subdir", true, &opt_subdir}, {"-SUBDIR", true, &opt_subdir},
+        {"/NoSort", true, &opt_sort},   {"-hidden", true, &opt_hidden},
+        {"/sYsTeM", true, &opt_system}, {"subdir", false, nullptr},
+        {"/subdirs", false, nullptr},   {"/sub", false, nullptr},
+        {"//subdir", false, nullptr},   {"/du", false, nullptr},
+        {"", false, nullptr},           {"/", false, nullptr},
+    };
+    for (const auto& c : cases) {
+        opt_subdir = opt_hidden = opt_system = false;
+        opt_sort = true;
+        EXPECT_EQ(wildcard_option(c.arg), c.is_option) << c.arg;
+        int changed = opt_subdir + !opt_sort + opt_hidden + opt_system;
+        EXPECT_EQ(changed, c.is_option ? 1 : 0) << c.arg;
+        if (c.which) {
+            EXPECT_EQ(*c.which, c.which != &opt_sort) << c.arg;
+        }
+    }
+}
+
+TEST(is_wildcard, options_never_and_star_or_question_mark_anywhere)
+{
+    const struct {
+        const char* arg;
+        bool expected;
+    } cases[] = {
+        {"*.txt", true}, {"a?c", true},    {"src\\*", true}, {"\x95\x5C*", true}, {"-*.txt", false},
+        {"/?", false},   {"a.txt", false}, {"", false},      {"src*\\a", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(is_wildcard(c.arg), c.expected) << c.arg;
+}
+
+}  // namespace
