@@ -59,8 +59,7 @@ int extension_length(const char* name)
 
 namespace {
 
-// The search string is built in a buffer of this size: at most 1022 bytes of
-// path and pattern are searched.
+// The size of the buffer in which search strings are built.
 const int search_size = 1024;
 const int path_buf_start = 512;
 // Flags that no attr_mask covers: the entry is never accepted.
@@ -77,6 +76,26 @@ char* copy_string(const char* s, int len)
 int length(const char* s)
 {
     return static_cast<int>(std::strlen(s));
+}
+
+// Writes A followed by B and a NUL into OUT, which must hold them.
+char* concat(char* out, const char* a, const char* b)
+{
+    int a_len = length(a);
+    std::memcpy(out, a, a_len);
+    std::memcpy(out + a_len, b, length(b) + 1);
+    return out;
+}
+
+// Starts a search over PATH followed by PATTERN. The search string is built in
+// a fixed buffer; one that would not fit, more than 1022 bytes, is not made.
+// Null when it is not made or the platform finds nothing.
+find_handle* start_search(const char* path, const char* pattern, find_entry* e)
+{
+    char search[search_size];
+    if (length(path) + length(pattern) >= search_size - 1)
+        return nullptr;
+    return plat_find_first(concat(search, path, pattern), e);
 }
 
 // One bit of each pair of accepted states, from the platform's attributes.
@@ -130,18 +149,11 @@ void DirNode::ensure_scanned()
 void DirNode::scan_files()
 {
     PathTree* root = find_root();
-    int path_len = length(name);
-    int pattern_len = length(root->pattern);
-    if (path_len + pattern_len >= search_size - 1)
-        return;
-    char search[search_size];
-    std::memcpy(search, name, path_len);
-    std::memcpy(search + path_len, root->pattern, pattern_len + 1);
     // A pattern without extension (*, abc*) accepts only names without one,
     // whatever the platform's matching lets through.
     bool no_extension = extension_length(root->pattern) == 0;
     find_entry e;
-    find_handle* h = plat_find_first(search, &e);
+    find_handle* h = start_search(name, root->pattern, &e);
     if (!h)
         return;
     do {
@@ -156,25 +168,19 @@ void DirNode::scan_files()
 
 void DirNode::scan_subdirs()
 {
-    PathTree* root = find_root();
-    int path_len = length(name);
-    if (!root->subdir_flag || path_len + 3 >= search_size - 1)
+    if (!find_root()->subdir_flag)
         return;
-    char search[search_size];
-    std::memcpy(search, name, path_len);
-    std::memcpy(search + path_len, "*.*", 4);
     find_entry e;
-    find_handle* h = plat_find_first(search, &e);
+    find_handle* h = start_search(name, "*.*", &e);
     if (!h)
         return;
     do {
         // Names that begin with a dot are never entered: . and .. among them.
         if ((e.attrib & attr_directory) && e.name[0] != '.') {
-            int name_len = length(e.name);
-            char* path = new char[path_len + name_len + 2];
-            std::memcpy(path, name, path_len);
-            std::memcpy(path + path_len, e.name, name_len);
-            std::memcpy(path + path_len + name_len, "\\", 2);
+            int len = length(name) + length(e.name);
+            char* path = concat(new char[len + 2], name, e.name);
+            path[len] = '\\';
+            path[len + 1] = '\0';
             subdirs.insert(-1, new DirNode(this, path));
         }
     } while (plat_find_next(h, &e));
@@ -230,13 +236,9 @@ FileEntry* DirNode::next_file()
 const char* DirNode::full_path(const char* file_name)
 {
     PathTree* root = find_root();
-    int path_len = length(name);
-    int name_len = length(file_name);
-    while (path_len + name_len + 1 >= root->path_buf_size)
+    while (length(name) + length(file_name) + 1 >= root->path_buf_size)
         root->grow_path_buf();
-    std::memcpy(root->path_buf, name, path_len);
-    std::memcpy(root->path_buf + path_len, file_name, name_len + 1);
-    return root->path_buf;
+    return concat(root->path_buf, name, file_name);
 }
 
 // Argument expansion
