@@ -79,8 +79,8 @@ HANDLE open_handle(const char* name, open_mode mode)
     // another reparse point: such a name is opened as the link itself and
     // then refused below.
     DWORD flags = mode == open_private ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
-    HANDLE h = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    HANDLE h = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return h;
     BY_HANDLE_FILE_INFORMATION info;

@@ -72,9 +72,8 @@ TEST_F(platform_win32_test, opens_regular_files_only)
         const char* name;
         open_mode mode;
     } cases[] = {
-        {"NUL", open_read},  {"NUL", open_write},      {"NUL", open_private},
-        {"sub", open_read},  {"sub", open_write},      {"sub", open_private},
-        {"sub\\", open_read}, {"missing", open_read},
+        {"NUL", open_read},  {"NUL", open_write},   {"NUL", open_private}, {"sub", open_read},
+        {"sub", open_write}, {"sub", open_private}, {"sub\\", open_read},  {"missing", open_read},
     };
     for (const auto& c : cases) {
         FILE* f = plat_open(c.name, c.mode);
@@ -105,7 +104,9 @@ TEST_F(platform_win32_test, read_only_file_is_refused_for_writing_and_keeps_its_
 
 TEST_F(platform_win32_test, streams_are_untranslated)
 {
-    const std::string bytes("a\r\nb\nc\rd\x1a" "e\0f\xff", 12);
+    const std::string bytes("a\r\nb\nc\rd\x1a"
+                            "e\0f\xff",
+                            12);
     FILE* out = plat_open("bytes.bin", open_write);
     ASSERT_NE(out, nullptr);
     for (unsigned char c : bytes)
@@ -138,10 +139,9 @@ TEST_F(platform_win32_test, same_file_under_every_spelling_of_its_name)
         std::string name;
         bool same;
     } cases[] = {
-        {"a.txt", true},    {"A.TXT", true},       {".\\a.txt", true},
-        {"sub\\..\\a.txt", true}, {full, true},    {slashes, true},
-        {drive_relative, true},   {"hard.txt", true}, {"b.txt", false},
-        {"missing.txt", false},   {"sub", false},
+        {"a.txt", true},  {"A.TXT", true},        {".\\a.txt", true},     {"sub\\..\\a.txt", true},
+        {full, true},     {slashes, true},        {drive_relative, true}, {"hard.txt", true},
+        {"b.txt", false}, {"missing.txt", false}, {"sub", false},
     };
     FILE* f = plat_open("a.txt", open_read);
     ASSERT_NE(f, nullptr);

@@ -31,7 +31,8 @@ protected:
         char full[MAX_PATH];
         ASSERT_NE(GetFullPathNameA("kelto.exe", MAX_PATH, full, nullptr), 0u);
         kelto = full;
-        ASSERT_TRUE(fs::exists(kelto)) << kelto << ": run with the build directory as current directory";
+        ASSERT_TRUE(fs::exists(kelto))
+            << kelto << ": run with the build directory as current directory";
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         top = fs::temp_directory_path() / (std::string("kelto_start_") + info->name());
         dir = top / "work";
