@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -54,176 +55,72 @@ std::string long_dir(size_t len)
 }
 
 struct tree_case {
-    const char* what;
-    std::vector<fake_entry> listing;
+    std::vector<fake_entry> listing;  // in the platform's order
     const char* arg;
-    unsigned mask;
-    int subdir;
-    int sort;
     strings expected;
+    const char* how = "";  // 's': subdirectories too, 'u': unsorted
+    unsigned mask = default_mask;
 };
 
 TEST(path_tree, walks_accepted_files_in_order)
 {
-    const std::vector<fake_entry> attrs = {
-        {"n.c", 0},          {"h.c", hid}, {"s.c", sys},
-        {"hs.c", hid | sys}, {"r.c", ro},  {"hr.c", hid | ro},
-    };
+    const std::vector<fake_entry> attrs = {{"n.c", 0},  {"h.c", hid},        {"s.c", sys},
+                                           {"r.c", ro}, {"hs.c", hid | sys}, {"hr.c", hid | ro}};
     const std::vector<fake_entry> src = {
-        {"src\\b.c", 0},
-        {"src\\lib", dir},
-        {"src\\a.c", 0},
-        {"src\\lib\\x.c", 0},
-    };
+        {"src\\b.c", 0}, {"src\\lib", dir}, {"src\\a.c", 0}, {"src\\lib\\x.c", 0}};
+    const std::vector<fake_entry> two_byte_dir = {{"\x95\x5C", dir}, {"\x95\x5C\\a.txt", 0}};
+    const std::vector<fake_entry> names = {{"README", 0}, {".profile", 0}, {"a.txt", 0}};
+    const std::vector<fake_entry> ext = {{"a.\x81\x2E", 0}, {"b", 0}};
+    // clang-format off
     const tree_case cases[] = {
-        {"bare names from the current directory",
-         {{"b.txt", 0}, {"a.txt", 0}, {"c.c", 0}, {"d.txt", dir}},
-         "*.txt",
-         default_mask,
-         0,
-         1,
-         {"a.txt", "b.txt"}},
-        {"platform order kept without sorting",
-         {{"b.txt", 0}, {"a.txt", 0}},
-         "*.txt",
-         default_mask,
-         0,
-         0,
-         {"b.txt", "a.txt"}},
-        {"drive kept in every path",
-         {{"C:a.txt", 0}, {"C:sub", dir}, {"C:sub\\b.txt", 0}, {"a.txt", 0}},
-         "C:*.txt",
-         default_mask,
-         1,
-         1,
-         {"C:a.txt", "C:sub\\b.txt"}},
-        {"no extension in the pattern: none in the name",
-         {{"README", 0}, {".profile", 0}, {"a.txt", 0}},
-         "*",
-         default_mask,
-         0,
-         1,
-         {".profile", "README"}},
-        {"*.* accepts every name",
-         {{"README", 0}, {".profile", 0}, {"a.txt", 0}},
-         "*.*",
-         default_mask,
-         0,
-         1,
-         {".profile", "a.txt", "README"}},
-        {"abc* accepts abcd but not abc.txt",
-         {{"abc.txt", 0}, {"abcd", 0}, {"abc.", 0}},
-         "abc*",
-         default_mask,
-         0,
-         1,
-         {"abc.", "abcd"}},
-        {"default mask: neither hidden nor system, read-only or not",
-         attrs,
-         "*.c",
-         58,
-         0,
-         1,
-         {"n.c", "r.c"}},
-        {"hidden", attrs, "*.c", 59, 0, 1, {"h.c", "hr.c", "n.c", "r.c"}},
-        {"system", attrs, "*.c", 62, 0, 1, {"n.c", "r.c", "s.c"}},
-        {"both", attrs, "*.c", 63, 0, 1, {"h.c", "hr.c", "hs.c", "n.c", "r.c", "s.c"}},
-        {"read-only only", attrs, "*.c", 2 + 8 + 16, 0, 1, {"r.c"}},
-        {"own files before the subdirectory's",
-         src,
-         "src\\*.c",
-         default_mask,
-         1,
-         1,
-         {"src\\a.c", "src\\b.c", "src\\lib\\x.c"}},
-        {"own files in platform order",
-         src,
-         "src\\*.c",
-         default_mask,
-         1,
-         0,
-         {"src\\b.c", "src\\a.c", "src\\lib\\x.c"}},
-        {"subdirectories only with subdir",
-         src,
-         "src\\*.c",
-         default_mask,
-         0,
-         1,
-         {"src\\a.c", "src\\b.c"}},
-        {"directory a-b before a, file f before f-g",
-         {{"f-g", 0}, {"f", 0}, {"a", dir}, {"a\\f", 0}, {"a-b", dir}, {"a-b\\f", 0}},
-         "*",
-         default_mask,
-         1,
-         1,
-         {"f", "f-g", "a-b\\f", "a\\f"}},
-        {"case folded to lower case, so _ sorts before Z",
-         {{"Z.txt", 0}, {"b.txt", 0}, {"_.txt", 0}, {"A.txt", 0}},
-         "*.txt",
-         default_mask,
-         0,
-         1,
+        // Bare names from the current directory; a matching directory is no file.
+        {{{"b.txt", 0}, {"a.txt", 0}, {"c.c", 0}, {"d.txt", dir}}, "*.txt", {"a.txt", "b.txt"}},
+        {{{"b.txt", 0}, {"a.txt", 0}}, "*.txt", {"b.txt", "a.txt"}, "u"},
+        // The drive stays in every path.
+        {{{"C:a.txt", 0}, {"C:sub", dir}, {"C:sub\\b.txt", 0}, {"a.txt", 0}}, "C:*.txt",
+         {"C:a.txt", "C:sub\\b.txt"}, "s"},
+        // Without extension in the pattern, names without one only.
+        {names, "*", {".profile", "README"}},
+        {names, "*.*", {".profile", "a.txt", "README"}},
+        {{{"abc.txt", 0}, {"abcd", 0}, {"abc.", 0}}, "abc*", {"abc.", "abcd"}},
+        {ext, "*", {"b"}},
+        {ext, "*.*", {"a.\x81\x2E", "b"}},
+        // Attributes against the mask.
+        {attrs, "*.c", {"n.c", "r.c"}, "", 58},
+        {attrs, "*.c", {"h.c", "hr.c", "n.c", "r.c"}, "", 59},
+        {attrs, "*.c", {"n.c", "r.c", "s.c"}, "", 62},
+        {attrs, "*.c", {"h.c", "hr.c", "hs.c", "n.c", "r.c", "s.c"}, "", 63},
+        {attrs, "*.c", {"r.c"}, "", accept_not_hidden | accept_not_system | accept_readonly},
+        // A directory's own files first, then its subdirectories, depth first.
+        {src, "src\\*.c", {"src\\a.c", "src\\b.c", "src\\lib\\x.c"}, "s"},
+        {src, "src\\*.c", {"src\\b.c", "src\\a.c", "src\\lib\\x.c"}, "su"},
+        {src, "src\\*.c", {"src\\a.c", "src\\b.c"}},
+        {{{"b", dir}, {"a", dir}, {"a\\y", dir}, {"a\\y\\1.txt", 0}, {"a\\2.txt", 0},
+          {"b\\3.txt", 0}, {"4.txt", 0}},
+         "*.txt", {"4.txt", "a\\2.txt", "a\\y\\1.txt", "b\\3.txt"}, "s"},
+        // Directory a-b before a (by "a-b\" and "a\"), file f before f-g.
+        {{{"f-g", 0}, {"f", 0}, {"a", dir}, {"a\\f", 0}, {"a-b", dir}, {"a-b\\f", 0}}, "*",
+         {"f", "f-g", "a-b\\f", "a\\f"}, "s"},
+        // Letters folded to lower case: _ (0x5F) sorts before z.
+        {{{"Z.txt", 0}, {"b.txt", 0}, {"_.txt", 0}, {"A.txt", 0}}, "*.txt",
          {"_.txt", "A.txt", "b.txt", "Z.txt"}},
-        {"hidden subdirectory entered, dot directory never",
-         {{"h", dir | hid}, {"h\\a.txt", 0}, {".cache", dir}, {".cache\\b.txt", 0}},
-         "*.txt",
-         default_mask,
-         1,
-         1,
-         {"h\\a.txt"}},
-        {"depth first",
-         {{"b", dir},
-          {"a", dir},
-          {"a\\y", dir},
-          {"a\\y\\1.txt", 0},
-          {"a\\2.txt", 0},
-          {"b\\3.txt", 0},
-          {"4.txt", 0}},
-         "*.txt",
-         default_mask,
-         1,
-         1,
-         {"4.txt", "a\\2.txt", "a\\y\\1.txt", "b\\3.txt"}},
-        {"two-byte directory name ending in 0x5C",
-         {{"\x95\x5C", dir}, {"\x95\x5C\\a.txt", 0}},
-         "\x95\x5C\\*.txt",
-         default_mask,
-         0,
-         1,
-         {"\x95\x5C\\a.txt"}},
-        {"two-byte directory name walked",
-         {{"\x95\x5C", dir}, {"\x95\x5C\\a.txt", 0}},
-         "*.txt",
-         default_mask,
-         1,
-         1,
-         {"\x95\x5C\\a.txt"}},
-        {"two-byte character after the dot is an extension",
-         {{"a.\x81\x2E", 0}, {"b", 0}},
-         "*",
-         default_mask,
-         0,
-         1,
-         {"b"}},
-        {"two-byte extension matched by *.*",
-         {{"a.\x81\x2E", 0}, {"b", 0}},
-         "*.*",
-         default_mask,
-         0,
-         1,
-         {"a.\x81\x2E", "b"}},
-        {"missing directory", {{"a.txt", 0}}, "none\\*.txt", default_mask, 1, 1, {}},
-        {"wildcard in the directory part is not expanded",
-         {{"src\\a.txt", 0}},
-         "s*\\a.txt",
-         default_mask,
-         0,
-         1,
-         {}},
+        // A hidden subdirectory is entered, one whose name begins with a dot never.
+        {{{"h", dir | hid}, {"h\\a.txt", 0}, {".cache", dir}, {".cache\\b.txt", 0}}, "*.txt",
+         {"h\\a.txt"}, "s"},
+        // A two-byte name whose second byte is '\'.
+        {two_byte_dir, "\x95\x5C\\*.txt", {"\x95\x5C\\a.txt"}},
+        {two_byte_dir, "*.txt", {"\x95\x5C\\a.txt"}, "s"},
+        // Nothing: a missing directory; a wildcard in the directory part.
+        {{{"a.txt", 0}}, "none\\*.txt", {}, "s"},
+        {{{"src\\a.txt", 0}}, "s*\\a.txt", {}},
     };
+    // clang-format on
     for (const tree_case& c : cases) {
         fake_dir_set(c.listing);
-        EXPECT_EQ(tree_paths(c.arg, c.mask, c.subdir, c.sort), c.expected) << c.what;
+        int subdir = std::strchr(c.how, 's') != nullptr;
+        int sort = std::strchr(c.how, 'u') == nullptr;
+        EXPECT_EQ(tree_paths(c.arg, c.mask, subdir, sort), c.expected)
+            << c.arg << " " << c.how << " " << c.mask;
     }
 }
 
