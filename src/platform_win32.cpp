@@ -189,6 +189,12 @@ void plat_exit(int code)
 
 find_handle* plat_find_first(const char* search, find_entry* out)
 {
+    // The system takes '/' as a separator too, but the tool builds each
+    // match's path from the part before the last '\' or ':' alone: sub/*.txt
+    // would find sub's files and hand on names of the current directory. So
+    // a '/' finds nothing, as on POSIX systems.
+    if (strchr(search, '/'))
+        return nullptr;
     WIN32_FIND_DATAA data;
     HANDLE h = FindFirstFileA(search, &data);
     if (h == INVALID_HANDLE_VALUE)

@@ -206,6 +206,10 @@ TEST_F(platform_win32_test, find_hands_on_names_and_attributes_as_the_system_has
     fs::current_path(dir / "sub");
     EXPECT_EQ(find_all((dir.string().substr(0, 2) + "*.c").c_str()), in_sub);
 
+    // The tool builds paths from what precedes the last '\' or ':', so a
+    // '/', which the system would take as a separator, finds nothing.
+    EXPECT_TRUE(find_all("sub/*.c").empty());
+    EXPECT_TRUE(find_all((dir.string() + "/sub\\*.c").c_str()).empty());
     EXPECT_TRUE(find_all("*.none").empty());
     EXPECT_TRUE(find_all("missing\\*.*").empty());
 }

@@ -1,0 +1,96 @@
+// The Windows program end to end, where Windows differs from POSIX systems:
+// drive letters, native attributes and '/' in patterns. Run with a drive
+// root (--root=Z: under Wine); without one the cases are skipped.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using e2e::lines;
+
+std::string report(const std::vector<std::string>& files, const std::string& types)
+{
+    std::string out;
+    for (const std::string& f : files)
+        out += f + std::string(f.size() < 30 ? 30 - f.size() : 0, ' ') + " " + types + "\n";
+    return lines(out);
+}
+
+class windows_e2e : public ::testing::Test {
+protected:
+    e2e::temp_dir t;
+
+    void SetUp() override
+    {
+        if (e2e::config().root.empty())
+            GTEST_SKIP() << "needs drive letters (--root=DRIVE:, the Windows program)";
+        t.write("a.txt", "a\r\n");
+        t.make_dir("sub");
+        t.write("sub/b.txt", "b\r\n");
+    }
+};
+
+TEST_F(windows_e2e, drives_reach_files_through_patterns_and_names)
+{
+    const std::string drive = e2e::config().root;
+    const std::string dir = e2e::dos_path(t.dir());  // DRIVE:\...\dir
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> files;
+    } cases[] = {
+        // A drive alone is that drive's current directory, the run's own.
+        {{"/v", drive + "*.txt"}, {drive + "a.txt"}},
+        {{"/v", drive + "*.txt", "/subdir"}, {drive + "a.txt", drive + "sub\\b.txt"}},
+        {{"/v", dir + "\\*.txt"}, {dir + "\\a.txt"}},
+        {{"/v", dir + "\\sub\\*.*"}, {dir + "\\sub\\b.txt"}},
+        {{"/v", dir + "\\a.txt", drive + "sub\\b.txt"}, {dir + "\\a.txt", drive + "sub\\b.txt"}},
+    };
+    for (const auto& c : cases) {
+        auto r = t.kelto(c.args);
+        EXPECT_EQ(r.exit_code, 0) << c.args[1];
+        EXPECT_EQ(r.out, report(c.files, "dos")) << c.args[1];
+    }
+    auto r = t.kelto({"/du", drive + "*.txt", "/subdir"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(t.read("a.txt"), "a\n");
+    EXPECT_EQ(t.read("sub/b.txt"), "b\n");
+}
+
+TEST_F(windows_e2e, a_slash_in_a_pattern_finds_nothing)
+{
+    // The system would find sub's files, and the tool would then take the
+    // current directory's files of those names.
+    t.write("b.txt", "top\r\n");
+    for (const std::string pattern : {"sub/*.txt", "./sub\\*.txt", "sub\\..\\sub/*.txt"}) {
+        auto r = t.kelto({"/du", pattern});
+        EXPECT_EQ(r.exit_code, 2) << pattern;
+        EXPECT_EQ(r.out, lines("error : no match file : " + pattern + ".\n")) << pattern;
+    }
+    EXPECT_EQ(t.read("b.txt"), "top\r\n");
+    EXPECT_EQ(t.read("sub/b.txt"), "b\r\n");
+}
+
+TEST_F(windows_e2e, read_only_files_match_and_are_refused)
+{
+    // A file without write permission is read-only to Windows programs
+    // under Wine; on Windows the attribute itself.
+    t.write("b.txt", "b\r\n");
+    t.chmod("b.txt", 0444);
+    auto r = t.kelto({"/v", "*.txt"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, report({"a.txt", "b.txt"}, "dos"));
+    r = t.kelto({"/du", "*.txt"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out, lines("error : cannot open file : b.txt.\n"));
+    EXPECT_EQ(t.read("a.txt"), "a\n");
+    EXPECT_EQ(t.read("b.txt"), "b\r\n");
+    // The converted content waits in the temporary file.
+    EXPECT_EQ(t.read("kelto.tmp"), "b\n");
+}
+
+}  // namespace
