@@ -90,7 +90,7 @@ test_fuzz() {
     for corpus in fuzz/corpus/*/; do
         name=$(basename "$corpus")
         mkdir -p "build/fuzz/grown/$name"
-        if ! LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp "build/fuzz/fuzz/${name}_fuzz" \
+        if ! LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 "build/fuzz/fuzz/${name}_fuzz" \
                 -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
                 -artifact_prefix="$findings/$name-" "build/fuzz/grown/$name" "$corpus" \
                 >"build/fuzz/$name.log" 2>&1; then

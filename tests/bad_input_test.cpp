@@ -294,4 +294,189 @@ TEST(bad_input, a_file_replaced_while_it_is_converted)
     EXPECT_FALSE(t.exists("kelto.tmp"));
 }
 
+// ---- Patterns: these need the wildcard expansion -------------------------
+
+std::string no_match(const std::string& pattern)
+{
+    return lines("error : no match file : " + pattern + ".\n");
+}
+
+// The /v report of files that hold DOS endings, one line each.
+std::string dos_report(const std::vector<std::string>& names)
+{
+    std::string out;
+    for (const std::string& n : names)
+        out += dos_line(n);
+    return out;
+}
+
+struct pattern_case {
+    std::vector<std::string> args;
+    std::string out;
+    int exit_code;
+};
+
+// Files: a.txt, b, x<lead byte> and the hidden .h. Each case runs in a
+// fresh copy of the directory and must leave every file as it was.
+void expect_patterns(const std::vector<pattern_case>& cases)
+{
+    for (const pattern_case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        e2e::temp_dir t;
+        for (const char* name : {"a.txt", "b", "x\x81", ".h"})
+            t.write(name, "1\r\n");
+        e2e::run_result r = run(t, c.args);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.exit_code, c.exit_code);
+        for (const char* name : {"a.txt", "b", "x\x81", ".h"})
+            EXPECT_EQ(t.read(name), "1\r\n") << name;
+    }
+}
+
+TEST(bad_input, patterns_of_only_wildcards_dots_and_lead_bytes)
+{
+    if (!e2e::config().posix)
+        GTEST_SKIP() << "needs file names with any bytes (--no-posix)";
+    const std::string huge = "*" + std::string(100000, 'a');
+    expect_patterns({
+        {{"/v", "*"}, dos_report({"b", "x\x81"}), 0},
+        {{"/v", "?"}, dos_report({"b"}), 0},
+        {{"/v", "**"}, dos_report({"b", "x\x81"}), 0},
+        {{"/v", "*?*"}, dos_report({"b", "x\x81"}), 0},
+        {{"/v", "*.*"}, dos_report({"a.txt", "b", "x\x81"}), 0},
+        {{"/v", "??????????"}, no_match("??????????"), 2},
+        {{"/v", "*\x81"}, dos_report({"x\x81"}), 0},
+        {{"/v", "\x81*"}, no_match("\x81*"), 2},
+        {{"/v", "*."}, dos_report({"b", "x\x81"}), 0},
+        {{"/v", ".*"}, no_match(".*"), 2},
+        {{"/v", "...*"}, no_match("...*"), 2},
+        {{"/v", "*\\"}, no_match("*\\"), 2},
+        {{"/v", "*:"}, no_match("*:"), 2},
+        {{"/v", ":*"}, no_match(":*"), 2},
+        {{"/v", huge}, no_match(huge), 2},
+        {{"/v", "/subdir", huge}, no_match(huge), 2},
+        {{"/v", std::string(100000, 'd') + "\\*.txt"},
+         no_match(std::string(100000, 'd') + "\\*.txt"), 2},
+    });
+}
+
+TEST(bad_input, thousands_of_patterns)
+{
+    e2e::temp_dir t;
+    t.write("a.txt", "1\r\n");
+    std::vector<std::string> args = {"/v"};
+    std::string report;
+    for (int i = 0; i < 3000; ++i) {
+        args.push_back(i % 2 ? "*.txt" : "?.TXT");
+        report += dos_line("a.txt");
+    }
+    e2e::run_result r = run(t, args);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, report);
+}
+
+// A directory path of exactly LEN bytes, in the tool's writing ('\' after
+// each name), made of long names; made in T, returned in the tool's form.
+std::string make_long_dir(const e2e::temp_dir& t, size_t len)
+{
+    std::string host;
+    std::string dos;
+    while (dos.size() < len) {
+        size_t rest = len - dos.size();
+        // Names of at most 250 bytes, the last one taking what is left.
+        size_t n = rest > 251 + 10 ? 250 : rest - 1;
+        std::string name(n, static_cast<char>('a' + dos.size() % 26));
+        host += (host.empty() ? "" : "/") + name;
+        dos += name + "\\";
+        t.make_dir(host);
+    }
+    return dos;
+}
+
+std::string host_path(const std::string& dos)
+{
+    std::string host = dos;
+    for (char& c : host) {
+        if (c == '\\')
+            c = '/';
+    }
+    return host;
+}
+
+// A search is at most 1022 bytes, directory part and name pattern together:
+// a pattern one byte longer finds nothing, and ends the run with a message.
+TEST(bad_input, patterns_at_and_past_the_search_limit)
+{
+    if (!e2e::config().posix)
+        GTEST_SKIP() << "needs paths longer than 260 bytes (--no-posix)";
+    for (size_t len : {1017, 1018}) {
+        SCOPED_TRACE(len);
+        e2e::temp_dir t;
+        std::string dir = make_long_dir(t, len);
+        t.write(host_path(dir) + "x.txt", "1\r\n");
+        std::string pattern = dir + "*.txt";
+        e2e::run_result r = run(t, {"/v", pattern});
+        if (pattern.size() <= 1022) {
+            EXPECT_EQ(r.exit_code, 0);
+            EXPECT_EQ(r.out, dos_line(dir + "x.txt"));
+        } else {
+            EXPECT_EQ(r.exit_code, 2);
+            EXPECT_EQ(r.out, no_match(pattern));
+        }
+    }
+}
+
+// A directory's subdirectories are looked for while its path is at most 1019
+// bytes; below that point the walk stops, whatever lies deeper.
+TEST(bad_input, subdirectories_at_and_past_the_path_limit)
+{
+    if (!e2e::config().posix)
+        GTEST_SKIP() << "needs paths longer than 260 bytes (--no-posix)";
+    for (size_t len : {1019, 1020}) {
+        SCOPED_TRACE(len);
+        e2e::temp_dir t;
+        std::string dir = make_long_dir(t, len);
+        t.make_dir(host_path(dir) + "x");
+        t.write(host_path(dir) + "g", "1\r\n");
+        t.write(host_path(dir) + "x/f", "1\r\n");
+        e2e::run_result r = run(t, {"/v", "/subdir", "*"});
+        EXPECT_EQ(r.exit_code, 0);
+        std::vector<std::string> found = {dir + "g"};
+        if (len <= 1019)
+            found.push_back(dir + "x\\f");
+        EXPECT_EQ(r.out, dos_report(found));
+    }
+}
+
+// A chain of one-letter directories as deep as the limits let the walk go:
+// each level adds two bytes, so the files of level 510 (a path of 1020
+// bytes, plus the pattern *) are the deepest found.
+TEST(bad_input, a_tree_as_deep_as_the_limits_allow)
+{
+    if (!e2e::config().posix)
+        GTEST_SKIP() << "needs paths longer than 260 bytes (--no-posix)";
+    e2e::temp_dir t;
+    std::string host;
+    std::string dos;
+    std::vector<std::string> found;
+    for (int level = 1; level <= 512; ++level) {
+        host += (host.empty() ? "" : "/") + std::string("d");
+        dos += "d\\";
+        t.make_dir(host);
+        if (level >= 508) {
+            t.write(host + "/f", "1\r\n");
+            if (level <= 510)
+                found.push_back(dos + "f");
+        }
+    }
+    e2e::run_result r = run(t, {"/v", "/subdir", "*"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, dos_report(found));
+    // Converting reaches the same files and nothing else.
+    r = run(t, {"/du", "/subdir", "*"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(t.read(host_path(found.back())), "1\n");
+    EXPECT_EQ(t.read(host + "/f"), "1\r\n");
+}
+
 }  // namespace
