@@ -168,8 +168,11 @@ test_windows() {
     trap 'wineserver -k' EXIT
     wine wineboot </dev/null >/dev/null 2>&1
     ctest --preset windows -j "$(nproc)"
+    # Left out: two cases whose command lines (100,000-byte arguments, 10,000
+    # names) exceed the 32,767 characters that Windows passes to a program.
     build/ci/tests/e2e_tests --kelto="$PWD/build/windows/kelto.exe" --launcher=wine --crlf \
-        --root=Z: --no-posix
+        --root=Z: --no-posix \
+        --gtest_filter=-bad_input.arguments_of_100000_bytes:bad_input.thousands_of_arguments
     wineserver -k
     trap - EXIT
 }
