@@ -2,19 +2,449 @@
 // exit code, and the bytes of every file afterwards.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
 #include "harness.h"
 
 namespace {
 
 using e2e::lines;
+using files_t = std::map<std::string, std::string>;
+using args_t = std::vector<std::string>;
 
-TEST(e2e_usage, no_arguments_print_banner_and_usage)
+const char usage_screen[] =
+    "Tervolin  KELTO Version 1.11 for DOS32\n"
+    "Copyright (C) 2026 the kelto developers. Free software, no warranty.\n"
+    "\n"
+    "Usage > kelto [/du|/ud|/dm|/md|/um|/mu] [/v] [/subdir] [/hidden] <file>...\n"
+    "      > kelto /?\n"
+    "\n"
+    "/du : convert dos to unix (0D,0A to 0A)\n"
+    "/ud : convert unix to dos (0A to 0D,0A)\n"
+    "/dm : convert dos to mac (0D,0A to 0D)\n"
+    "/md : convert mac to dos (0D to 0D,0A)\n"
+    "/um : convert unix to mac (0A to 0D)\n"
+    "/mu : convert mac to unix (0D to 0A)\n"
+    "/v  : display return code type used in input file\n"
+    "/?  : description\n"
+    "/subdir : process files in subdirectories, too\n"
+    "/hidden : process hidden files, too\n"
+    "<file>  : file(s) to convert (wildcald available)\n";
+
+const char description_screen[] =
+    "Return character of text files are different by operating system as follows:\n"
+    "\n"
+    "DOS, Windows   0D 0A   (\\r\\n)\n"
+    "UNIX           0A      (\\n)\n"
+    "Machintosh     0D      (\\r)\n"
+    "\n"
+    "KELTO convert these return characters each other.\n"
+    "\n"
+    "If you convert UNIX type to other type, only single 0A codes are converted,\n"
+    "and 0D,0A sequences remain as they are. Similary, If you convert Machintosh\n"
+    "type to other type, only single 0D codes are converted, and 0D,0A sequences\n"
+    "will not be changed.\n"
+    "\n"
+    "Options are preceded by \"/\" or \"-\".\n"
+    "\n"
+    "kelto is written and maintained by the kelto developers.\n"
+    "    Bug reports and patches are welcome through the project's issue tracker.\n"
+    "    Each release notes its changes in the README that comes with it.\n";
+
+// One of each line ending, in an order that tells every conversion apart,
+// with the bytes that must never change around them.
+// The bytes of a literal, NUL bytes included.
+template <size_t N>
+std::string bytes_of(const char (&s)[N])
 {
+    return std::string(s, N - 1);
+}
+
+const std::string mixed_bytes = bytes_of("a\r\nb\nc\rd\r\r\ne\x1a\xff\0f\n\r");
+
+std::string report(const std::string& name, const std::string& types)
+{
+    std::string field = name;
+    if (field.size() < 30)
+        field.resize(30, ' ');
+    return lines(field + types + "\n");
+}
+
+std::string error(const std::string& msg, const std::string& subject)
+{
+    return lines("error : " + msg + " : " + subject + ".\n");
+}
+
+#define POSIX_ONLY()                                                   \
+    do {                                                               \
+        if (!e2e::config().posix)                                      \
+            GTEST_SKIP() << "needs POSIX means (--no-posix was given)"; \
+    } while (0)
+
+class e2e_test : public ::testing::Test {
+protected:
     e2e::temp_dir t;
-    auto r = t.kelto({});
+
+    // Runs the tool and checks its output and exit code.
+    void expect_run(const args_t& args, const std::string& out, int code,
+                    const e2e::run_options& opts = {})
+    {
+        e2e::run_result r = t.kelto(args, opts);
+        ASSERT_TRUE(r.started) << r.err;
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.exit_code, code);
+        EXPECT_EQ(r.signal, 0);
+    }
+};
+
+// --- screens and options -------------------------------------------------
+
+TEST_F(e2e_test, usage_when_nothing_is_reported_or_converted)
+{
+    t.write("f.txt", "a\r\n");
+    const args_t cases[] = {
+        {}, {"/du"}, {"/v"}, {"-V", "-mu"}, {"f.txt"}, {"missing.txt", "f.txt"},
+    };
+    for (const args_t& args : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        expect_run(args, lines(usage_screen), 2);
+        EXPECT_EQ(t.files(), (files_t{{"f.txt", "a\r\n"}}));
+    }
+}
+
+TEST_F(e2e_test, description_wins_over_files_and_conversions)
+{
+    t.write("f.txt", "a\r\n");
+    const args_t cases[] = {
+        {"/?"}, {"-?"}, {"/du", "f.txt", "/?"}, {"/?", "/v", "missing.txt"}, {"f.txt", "/?", "/ud"},
+    };
+    for (const args_t& args : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        expect_run(args, lines(description_screen), 0);
+        EXPECT_EQ(t.files(), (files_t{{"f.txt", "a\r\n"}}));
+    }
+}
+
+TEST_F(e2e_test, unknown_options_end_the_run_before_anything_is_touched)
+{
+    t.write("f.txt", "a\r\n");
+    const struct {
+        args_t args;
+        const char* word;
+    } cases[] = {
+        {{"/vv", "f.txt"}, "vv"},
+        {{"/du", "/d", "f.txt"}, "d"},
+        {{"/dux", "f.txt"}, "dux"},
+        {{"--du", "f.txt"}, "-du"},
+        {{"/", "f.txt"}, ""},
+        {{"-", "f.txt"}, ""},
+        {{"/?", "/x"}, "x"},
+        {{"/X", "/?"}, "X"},
+        {{"/v", "f.txt", "/du", "/ud", "/Du", "/dd"}, "dd"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        expect_run(c.args, error("unknown option", c.word), 2);
+        EXPECT_EQ(t.files(), (files_t{{"f.txt", "a\r\n"}}));
+    }
+}
+
+TEST_F(e2e_test, option_words_ignore_case_and_take_either_lead)
+{
+    const char* spellings[] = {"/du", "-du", "/DU", "-DU", "/Du", "/dU"};
+    for (const char* opt : spellings) {
+        SCOPED_TRACE(opt);
+        t.write("f.txt", "a\r\nb\r\n");
+        expect_run({opt, "f.txt"}, "", 0);
+        EXPECT_EQ(t.files(), (files_t{{"f.txt", "a\nb\n"}}));
+    }
+    for (const char* opt : {"/v", "-v", "/V", "-V"}) {
+        SCOPED_TRACE(opt);
+        expect_run({opt, "f.txt"}, report("f.txt", " unix"), 0);
+    }
+}
+
+TEST_F(e2e_test, the_last_conversion_option_wins)
+{
+    t.write("f.txt", "a\r\nb\rc\n");
+    expect_run({"/du", "f.txt", "/mu"}, "", 0);
+    EXPECT_EQ(t.files(), (files_t{{"f.txt", "a\r\nb\nc\n"}}));
+}
+
+// --- reports ----------------------------------------------------------------
+
+TEST_F(e2e_test, report_lines_pad_names_and_list_types_in_fixed_order)
+{
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* types;
+    } cases[] = {
+        {"empty", "", ""},
+        {"dos.txt", "a\r\nb\r\n", " dos"},
+        {"unix.txt", "a\nb\n", " unix"},
+        {"mac.txt", "a\rb", " mac"},
+        {"all.txt", "\rx\ny\r\n", " dos unix mac"},
+        {"dos_unix.txt", "a\r\nb\n", " dos unix"},
+        {"cr_cr_lf", "\r\r\n", " unix mac"},
+        {"cr_cr_cr_lf", "\r\r\r\n", " dos mac"},
+        {"plain", bytes_of("\0\x1a\xff"), ""},
+        {"name_of_exactly_30_characters_", "\n", " unix"},
+        {"a_name_longer_than_thirty_chars.txt", "\r", " mac"},
+    };
+    args_t args = {"/v"};
+    std::string out;
+    files_t before;
+    for (const auto& c : cases) {
+        t.write(c.name, c.bytes);
+        before[c.name] = c.bytes;
+        args.push_back(c.name);
+        out += report(c.name, c.types);
+    }
+    expect_run(args, out, 0);
+    EXPECT_EQ(t.files(), before);
+    EXPECT_EQ(report("name_of_exactly_30_characters_", "").size(), 30 + lines("\n").size());
+}
+
+TEST_F(e2e_test, report_comes_before_the_conversion_of_each_file)
+{
+    t.write("a.txt", "1\r\n2\r\n");
+    t.write("b.txt", "1\n");
+    expect_run({"/v", "/ud", "a.txt", "b.txt"}, report("a.txt", " dos") + report("b.txt", " unix"), 0);
+    EXPECT_EQ(t.files(), (files_t{{"a.txt", "1\r\n2\r\n"}, {"b.txt", "1\r\n"}}));
+}
+
+// --- conversions -------------------------------------------------------------
+
+TEST_F(e2e_test, the_six_conversions_byte_for_byte)
+{
+    const struct {
+        const char* opt;
+        std::string expected;
+    } cases[] = {
+        {"/du", bytes_of("a\nb\nc\rd\r\ne\x1a\xff\0f\n\r")},
+        {"/ud", bytes_of("a\r\nb\r\nc\rd\r\r\ne\x1a\xff\0f\r\n\r")},
+        {"/dm", bytes_of("a\rb\nc\rd\r\re\x1a\xff\0f\n\r")},
+        {"/md", bytes_of("a\r\nb\nc\r\nd\r\n\r\ne\x1a\xff\0f\n\r\n")},
+        {"/um", bytes_of("a\r\nb\rc\rd\r\r\ne\x1a\xff\0f\r\r")},
+        {"/mu", bytes_of("a\r\nb\nc\nd\n\r\ne\x1a\xff\0f\n\n")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.opt);
+        t.write("f.txt", mixed_bytes);
+        expect_run({c.opt, "f.txt"}, "", 0);
+        EXPECT_EQ(t.files(), (files_t{{"f.txt", c.expected}}));
+    }
+}
+
+TEST_F(e2e_test, every_byte_value_and_large_files_pass_through)
+{
+    std::string bytes;
+    for (int i = 0; i < 300 * 1024; ++i)
+        bytes += char(i % 256 == '\r' || i % 256 == '\n' ? 'x' : i % 256);
+    bytes += "\r\n";
+    t.write("big.bin", bytes);
+    expect_run({"/du", "big.bin"}, "", 0);
+    EXPECT_EQ(t.files(), (files_t{{"big.bin", bytes.substr(0, bytes.size() - 2) + "\n"}}));
+}
+
+TEST_F(e2e_test, paths_are_written_the_dos_way_and_reported_as_typed)
+{
+    t.make_dir("sub");
+    t.write("sub/a.txt", "1\r\n");
+    t.write("sub/b.txt", "2\r\n");
+    t.write("abs.txt", "3\r\n");
+    const std::string abs = e2e::dos_path(t.path("abs.txt"));
+    expect_run({"/v", "/du", "sub\\a.txt", "sub/b.txt", abs},
+               report("sub\\a.txt", " dos") + report("sub/b.txt", " dos") + report(abs, " dos"), 0);
+    EXPECT_EQ(t.files("sub"), (files_t{{"a.txt", "1\n"}, {"b.txt", "2\n"}}));
+    EXPECT_EQ(t.files(), (files_t{{"abs.txt", "3\n"}}));
+}
+
+TEST_F(e2e_test, a_temporary_file_of_a_subdirectory_is_an_ordinary_file)
+{
+    t.make_dir("sub");
+    t.write("sub/kelto.tmp", "x\r\n");
+    expect_run({"/du", "sub\\kelto.tmp"}, "", 0);
+    EXPECT_EQ(t.files("sub"), (files_t{{"kelto.tmp", "x\n"}}));
+    EXPECT_EQ(t.files(), files_t{});
+}
+
+TEST_F(e2e_test, an_existing_temporary_file_is_emptied_and_reused)
+{
+    t.write("kelto.tmp", "stale content that is longer than the file\r\n");
+    t.write("f.txt", "a\r\n");
+    expect_run({"/du", "f.txt"}, "", 0);
+    EXPECT_EQ(t.files(), (files_t{{"f.txt", "a\n"}}));
+}
+
+// --- errors --------------------------------------------------------------------
+
+TEST_F(e2e_test, files_that_cannot_be_opened_end_the_run_after_earlier_ones)
+{
+    t.make_dir("dir");
+    const struct {
+        args_t args;
+        std::string out;
+    } cases[] = {
+        {{"/du", "a.txt", "missing.txt", "b.txt"}, error("cannot open file", "missing.txt")},
+        {{"/du", "a.txt", "dir", "b.txt"}, error("cannot open file", "dir")},
+        {{"/v", "a.txt", "missing.txt", "b.txt"},
+         report("a.txt", " dos") + error("cannot open file", "missing.txt")},
+        {{"/v", "a.txt", "dir\\", "b.txt"}, report("a.txt", " dos") + error("cannot open file", "dir\\")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        t.write("a.txt", "1\r\n");
+        t.write("b.txt", "2\r\n");
+        expect_run(c.args, c.out, 2);
+        const bool converted = c.args[0] == "/du";
+        EXPECT_EQ(t.files(), (files_t{{"a.txt", converted ? "1\n" : "1\r\n"}, {"b.txt", "2\r\n"}}));
+    }
+}
+
+TEST_F(e2e_test, non_regular_files_are_refused)
+{
+    POSIX_ONLY();
+    t.make_fifo("fifo");
+    for (const char* name : {"fifo", "\\dev\\null"}) {
+        for (const char* opt : {"/v", "/du"}) {
+            SCOPED_TRACE(std::string(opt) + " " + name);
+            expect_run({opt, name}, error("cannot open file", name), 2);
+            EXPECT_EQ(t.files(), files_t{});
+        }
+    }
+}
+
+TEST_F(e2e_test, a_read_only_file_is_kept_and_its_conversion_left_in_the_temporary_file)
+{
+    t.write("ro.txt", "a\r\nb\r\n");
+    t.chmod("ro.txt", 0444);
+    expect_run({"/du", "ro.txt"}, error("cannot open file", "ro.txt"), 2);
+    EXPECT_EQ(t.files(), (files_t{{"ro.txt", "a\r\nb\r\n"}, {"kelto.tmp", "a\nb\n"}}));
+    if (e2e::config().posix) {
+        EXPECT_EQ(t.mode("kelto.tmp") & 0777, 0600u);
+    }
+}
+
+TEST_F(e2e_test, an_unwritable_current_directory_refuses_the_temporary_file)
+{
+    POSIX_ONLY();
+    // The superuser writes into any directory; the tool then runs as nobody.
+    t.chmod(".", 0755);
+    t.make_dir("ro");
+    t.write("ro/f.txt", "a\r\n");
+    t.chmod("ro", 0555);
+    e2e::run_options opts;
+    opts.as_nobody = true;
+    e2e::run_result r = t.kelto_in("ro", {"/du", "f.txt"}, opts);
+    if (!r.started)
+        GTEST_SKIP() << "the tool cannot be run as user nobody: " << r.err;
+    EXPECT_EQ(r.out, error("cannot open file", "kelto.tmp"));
     EXPECT_EQ(r.exit_code, 2);
-    const std::string banner = lines("Tervolin  KELTO Version 1.11 for DOS32\n");
-    EXPECT_EQ(r.out.substr(0, banner.size()), banner);
+    EXPECT_EQ(t.files("ro"), (files_t{{"f.txt", "a\r\n"}}));
+}
+
+// --- failures the operating system brings about -------------------------------------
+
+TEST_F(e2e_test, an_unwritable_standard_output_fails_the_run)
+{
+    POSIX_ONLY();
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full on this system";
+    t.write("f.txt", "a\r\n");
+    const args_t cases[] = {{"/?"}, {"/v", "f.txt"}, {}};
+    for (const args_t& args : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        e2e::run_options full;
+        full.stdout_file = "/dev/full";
+        expect_run(args, "", 2, full);
+        e2e::run_options pipe;
+        pipe.stdout_closed_pipe = true;
+        expect_run(args, "", 2, pipe);
+    }
+    EXPECT_EQ(t.files(), (files_t{{"f.txt", "a\r\n"}}));
+}
+
+TEST_F(e2e_test, a_temporary_file_that_cannot_be_written_is_removed)
+{
+    POSIX_ONLY();
+    // Larger than the stream's buffer, so writes fail during the conversion
+    // as well as at the close.
+    const std::string bytes(400 * 1024, '\n');
+    t.write("f.txt", bytes);
+    for (long long limit : {0LL, 4096LL, 300 * 1024LL}) {
+        SCOPED_TRACE(limit);
+        e2e::run_options opts;
+        opts.file_size_limit = limit;
+        expect_run({"/ud", "f.txt"}, error("cannot write file", "kelto.tmp"), 2, opts);
+        EXPECT_EQ(t.files(), (files_t{{"f.txt", bytes}}));
+    }
+}
+
+TEST_F(e2e_test, a_read_error_is_not_the_end_of_the_file)
+{
+    POSIX_ONLY();
+    // A regular file whose every read fails.
+    const char* mem = "\\proc\\self\\mem";
+    t.write("f.txt", "a\r\n");
+    expect_run({"/v", "f.txt", mem}, report("f.txt", " dos") + error("cannot read file", mem), 2);
+    expect_run({"/du", "f.txt", mem}, error("cannot read file", mem), 2);
+    EXPECT_EQ(t.files(), (files_t{{"f.txt", "a\n"}}));
+}
+
+TEST_F(e2e_test, the_temporary_file_itself_is_never_converted)
+{
+    const bool posix = e2e::config().posix;
+    t.write("kelto.tmp", "keep\r\n");
+    t.hard_link("kelto.tmp", "hard");
+    if (posix)
+        t.symlink("kelto.tmp", "soft");
+    std::vector<std::string> names = {"kelto.tmp", ".\\kelto.tmp", "hard"};
+    if (posix)
+        names.push_back("soft");
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        expect_run({"/du", name}, error("cannot convert temporary file", name), 2);
+        EXPECT_EQ(t.read("kelto.tmp"), "keep\r\n");
+        EXPECT_EQ(t.read("hard"), "keep\r\n");
+    }
+}
+
+TEST_F(e2e_test, a_temporary_file_that_is_no_regular_file_is_never_written)
+{
+    POSIX_ONLY();
+    const struct {
+        const char* what;
+        void (*make)(const e2e::temp_dir&);
+    } cases[] = {
+        {"symbolic link", [](const e2e::temp_dir& d) { d.symlink("target", "kelto.tmp"); }},
+        {"dangling link", [](const e2e::temp_dir& d) { d.symlink("absent", "kelto.tmp"); }},
+        {"directory", [](const e2e::temp_dir& d) { d.make_dir("kelto.tmp"); }},
+        {"fifo", [](const e2e::temp_dir& d) { d.make_fifo("kelto.tmp"); }},
+        {"read-only file", [](const e2e::temp_dir& d) {
+             d.write("kelto.tmp", "old\r\n");
+             d.chmod("kelto.tmp", 0444);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        e2e::temp_dir d;
+        d.write("f.txt", "a\r\n");
+        d.write("target", "untouched\r\n");
+        c.make(d);
+        e2e::run_result r = d.kelto({"/du", "f.txt"});
+        EXPECT_EQ(r.out, error("cannot open file", "kelto.tmp"));
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(d.read("f.txt"), "a\r\n");
+        EXPECT_EQ(d.read("target"), "untouched\r\n");
+        EXPECT_FALSE(d.exists("absent"));
+        EXPECT_TRUE(d.exists("kelto.tmp"));
+    }
 }
 
 }  // namespace

@@ -342,6 +342,18 @@ std::vector<std::string> temp_dir::list(const std::string& name) const
     return names;
 }
 
+std::map<std::string, std::string> temp_dir::files(const std::string& name) const
+{
+    std::map<std::string, std::string> all;
+    for (const std::string& f : list(name)) {
+        const std::string sub = name + "/" + f;
+        struct stat st;
+        if (lstat(path(sub).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            all[f] = read(sub);
+    }
+    return all;
+}
+
 run_result temp_dir::kelto(const std::vector<std::string>& args, const run_options& opts) const
 {
     return run_kelto(args, root, opts);

@@ -14,6 +14,7 @@
 //                      FIFOs, /dev/full, resource limits, owners and modes)
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,9 @@ public:
     void make_fifo(const std::string& name) const;
     // The names in the directory, sorted.
     std::vector<std::string> list(const std::string& name = ".") const;
+    // Every regular file of the directory (not below it) with its bytes:
+    // one comparison checks what exists afterwards and what it holds.
+    std::map<std::string, std::string> files(const std::string& name = ".") const;
 
     // Runs the tool with this directory (or the subdirectory SUB) as its
     // current directory.
