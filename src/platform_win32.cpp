@@ -155,7 +155,10 @@ FILE* plat_open(const char* name, open_mode mode)
 
 bool plat_close(FILE* f)
 {
-    bool ok = !ferror(f);
+    // Flushed apart from the close: Wine's runtime loses the failure of the
+    // flush that fclose itself makes, and a write that fails there (a full
+    // disk) must not pass for success.
+    bool ok = fflush(f) == 0 && !ferror(f);
     return fclose(f) == 0 && ok;
 }
 
