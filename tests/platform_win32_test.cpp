@@ -102,27 +102,6 @@ TEST_F(platform_win32_test, read_only_file_is_refused_for_writing_and_keeps_its_
     EXPECT_TRUE(plat_close(f));
 }
 
-TEST_F(platform_win32_test, streams_are_untranslated)
-{
-    const std::string bytes("a\r\nb\nc\rd\x1a"
-                            "e\0f\xff",
-                            12);
-    FILE* out = plat_open("bytes.bin", open_write);
-    ASSERT_NE(out, nullptr);
-    for (unsigned char c : bytes)
-        plat_putc(c, out);
-    ASSERT_TRUE(plat_close(out));
-    EXPECT_EQ(read_bytes("bytes.bin"), bytes);
-
-    FILE* in = plat_open("bytes.bin", open_read);
-    ASSERT_NE(in, nullptr);
-    std::string back;
-    for (int c; (c = plat_getc(in)) != EOF;)
-        back += char(c);
-    EXPECT_TRUE(plat_close(in));
-    EXPECT_EQ(back, bytes);
-}
-
 TEST_F(platform_win32_test, same_file_under_every_spelling_of_its_name)
 {
     write_bytes("a.txt", "x");
