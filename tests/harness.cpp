@@ -179,6 +179,42 @@ std::string dos_path(const std::string& host_path)
     return p;
 }
 
+::testing::AssertionResult same_bytes(const std::string& got, const std::string& want)
+{
+    if (got == want)
+        return ::testing::AssertionSuccess();
+    size_t at = std::mismatch(got.begin(), got.begin() + std::min(got.size(), want.size()), want.begin())
+                    .first -
+                got.begin();
+    return ::testing::AssertionFailure()
+           << got.size() << " bytes where " << want.size() << " were expected, first difference at "
+           << at << ": " << ::testing::PrintToString(got.substr(at, 32)) << " instead of "
+           << ::testing::PrintToString(want.substr(at, 32));
+}
+
+::testing::AssertionResult same_files(const std::map<std::string, std::string>& got,
+                                      const std::map<std::string, std::string>& want)
+{
+    ::testing::AssertionResult r = ::testing::AssertionSuccess();
+    auto fail = [&r]() -> ::testing::AssertionResult& {
+        if (r)
+            r = ::testing::AssertionFailure();
+        return r;
+    };
+    for (const auto& [name, bytes] : got) {
+        auto w = want.find(name);
+        if (w == want.end())
+            fail() << "\n" << name << " should not exist (" << bytes.size() << " bytes)";
+        else if (auto same = same_bytes(bytes, w->second); !same)
+            fail() << "\n" << name << ": " << same.message();
+    }
+    for (const auto& [name, bytes] : want) {
+        if (!got.count(name))
+            fail() << "\n" << name << " is missing";
+    }
+    return r;
+}
+
 run_result run_command(const std::string& program, const std::vector<std::string>& args,
                        const std::string& cwd, const run_options& opts)
 {

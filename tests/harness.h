@@ -14,6 +14,8 @@
 //                      FIFOs, /dev/full, resource limits, owners and modes)
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -42,6 +44,13 @@ std::string lines(const std::string& text);
 
 // A host path written the way the tool takes it: '\' for '/', after the root.
 std::string dos_path(const std::string& host_path);
+
+// Byte comparisons that name the first difference. Use them for file
+// contents: GoogleTest's own diff of two strings takes memory by the square
+// of their line count, gigabytes for a file of a few hundred KiB.
+::testing::AssertionResult same_bytes(const std::string& got, const std::string& want);
+::testing::AssertionResult same_files(const std::map<std::string, std::string>& got,
+                                      const std::map<std::string, std::string>& want);
 
 // How a command is run.
 struct run_options {
