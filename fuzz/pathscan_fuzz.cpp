@@ -63,7 +63,8 @@ int model_extension(const unsigned char* s, int n, const std::vector<int>& chars
 void check_lead_bytes()
 {
     for (int c = 0; c < 256; ++c)
-        check(is_lead_byte(static_cast<unsigned char>(c)) == model_lead(static_cast<unsigned char>(c)));
+        check(is_lead_byte(static_cast<unsigned char>(c)) ==
+              model_lead(static_cast<unsigned char>(c)));
 }
 
 }  // namespace

@@ -92,8 +92,14 @@ void free_run_memory()
 
 }  // namespace
 
-void* operator new(size_t size) { return tracked_alloc(size, single_alloc); }
-void* operator new[](size_t size) { return tracked_alloc(size, array_alloc); }
+void* operator new(size_t size)
+{
+    return tracked_alloc(size, single_alloc);
+}
+void* operator new[](size_t size)
+{
+    return tracked_alloc(size, array_alloc);
+}
 void* operator new(size_t size, const std::nothrow_t&) noexcept
 {
     return tracked_alloc(size, single_alloc);
@@ -102,12 +108,30 @@ void* operator new[](size_t size, const std::nothrow_t&) noexcept
 {
     return tracked_alloc(size, array_alloc);
 }
-void operator delete(void* p) noexcept { tracked_free(p, single_alloc); }
-void operator delete[](void* p) noexcept { tracked_free(p, array_alloc); }
-void operator delete(void* p, size_t) noexcept { tracked_free(p, single_alloc); }
-void operator delete[](void* p, size_t) noexcept { tracked_free(p, array_alloc); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { tracked_free(p, single_alloc); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { tracked_free(p, array_alloc); }
+void operator delete(void* p) noexcept
+{
+    tracked_free(p, single_alloc);
+}
+void operator delete[](void* p) noexcept
+{
+    tracked_free(p, array_alloc);
+}
+void operator delete(void* p, size_t) noexcept
+{
+    tracked_free(p, single_alloc);
+}
+void operator delete[](void* p, size_t) noexcept
+{
+    tracked_free(p, array_alloc);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    tracked_free(p, single_alloc);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    tracked_free(p, array_alloc);
+}
 
 namespace {
 
@@ -382,8 +406,8 @@ expected_run model_expand(const std::vector<std::string>& argv)
 
 // Characters that names are made of: one or two bytes each.
 const char* const name_chars[] = {
-    "a", "A", "b", "B", "z", "Z", ".", ".", "~", "1", "-", "_",
-    "\x81\x40", "\x95\x5C", "\x82\x2E", "\xE0\x61", "\xFC\xFC", "\xA0", "\xDF", "\xFF",
+    "a", "A", "b",        "B",        "z",        "Z",        ".",        ".",    "~",    "1",
+    "-", "_", "\x81\x40", "\x95\x5C", "\x82\x2E", "\xE0\x61", "\xFC\xFC", "\xA0", "\xDF", "\xFF",
 };
 const int name_char_count = sizeof name_chars / sizeof name_chars[0];
 
@@ -423,7 +447,8 @@ int make_chain(reader& in, int depth, size_t path_len)
     int self = static_cast<int>(dirs.size());
     dirs.emplace_back();
     std::string name(n, "cC"[rest % 2]);
-    int child = rest == n + 1 ? make_dir(in, depth + 1, target) : make_chain(in, depth, path_len + n + 1);
+    int child =
+        rest == n + 1 ? make_dir(in, depth + 1, target) : make_chain(in, depth, path_len + n + 1);
     dirs[self].entries.push_back({name, attr_directory, child});
     return self;
 }
@@ -454,7 +479,7 @@ int make_dir(reader& in, int depth, size_t path_len)
     return self;
 }
 
-const char* const option_words[] = {"subdir", "SubDir", "nosort", "NOSORT", "hidden",
+const char* const option_words[] = {"subdir", "SubDir", "nosort", "NOSORT",  "hidden",
                                     "Hidden", "system", "sysTem", "subdirs", "sub"};
 
 // A directory part that names an existing directory (or, now and then, one
@@ -493,7 +518,8 @@ std::vector<std::string> make_args(reader& in)
         if (kind < 4)
             args.push_back(make_pattern(in));
         else if (kind == 4)
-            args.push_back(std::string("/-").substr(in.next() % 2, 1) + option_words[in.next() % 10]);
+            args.push_back(std::string("/-").substr(in.next() % 2, 1) +
+                           option_words[in.next() % 10]);
         else if (kind == 5)
             args.push_back("/du");
         else if (kind == 6)

@@ -77,7 +77,8 @@ TEST(bad_input, arguments_of_100000_bytes)
         {"report", {"/v", name}, cannot_open(name)},
         {"long name first", {name, "/du", "a.txt"}, cannot_open(name)},
         {"option", {"/" + word}, lines("error : unknown option : " + word + ".\n")},
-        {"option after a file", {"/du", "-" + word, "a.txt"},
+        {"option after a file",
+         {"/du", "-" + word, "a.txt"},
          lines("error : unknown option : " + word + ".\n")},
     });
 }
@@ -152,9 +153,9 @@ TEST(bad_input, names_with_control_characters_and_lead_bytes)
         "esc\x1b[7m",
         "del\x7f",
         "eof\x1a",
-        "\x81",             // a lead byte alone
-        "lead\x9f",         // a lead byte at the end
-        "two\x81\x40",      // a whole two-byte character
+        "\x81",         // a lead byte alone
+        "lead\x9f",     // a lead byte at the end
+        "two\x81\x40",  // a whole two-byte character
         "\xfc",
         "\xff\xfe",
         " ",
@@ -356,7 +357,8 @@ TEST(bad_input, patterns_of_only_wildcards_dots_and_lead_bytes)
         {{"/v", huge}, no_match(huge), 2},
         {{"/v", "/subdir", huge}, no_match(huge), 2},
         {{"/v", std::string(100000, 'd') + "\\*.txt"},
-         no_match(std::string(100000, 'd') + "\\*.txt"), 2},
+         no_match(std::string(100000, 'd') + "\\*.txt"),
+         2},
     });
 }
 
