@@ -51,7 +51,7 @@ const char description_screen[] =
     "\n"
     "Options are preceded by \"/\" or \"-\".\n"
     "\n"
-    "kelto is written and maintained by the kelto developers.\n"
+    "The kelto developers, working from many places around the world.\n"
     "    Bug reports and patches are welcome through the project's issue tracker.\n"
     "    Each release notes its changes in the README that comes with it.\n";
 
