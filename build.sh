@@ -184,6 +184,7 @@ run_tests() {
     test_asan
     test_fuzz
     test_static
+    check_format
 }
 
 # The release files, in build/packages: the Debian package and the zip of the

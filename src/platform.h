@@ -9,11 +9,23 @@
 // Fast byte access to a buffered stream. The stream is only ever used by
 // this single thread, so the unlocked forms are safe and save a lock per byte.
 #ifdef _WIN32
-inline int plat_getc(FILE* f) { return _getc_nolock(f); }
-inline int plat_putc(int c, FILE* f) { return _putc_nolock(c, f); }
+inline int plat_getc(FILE* f)
+{
+    return _getc_nolock(f);
+}
+inline int plat_putc(int c, FILE* f)
+{
+    return _putc_nolock(c, f);
+}
 #else
-inline int plat_getc(FILE* f) { return getc_unlocked(f); }
-inline int plat_putc(int c, FILE* f) { return putc_unlocked(c, f); }
+inline int plat_getc(FILE* f)
+{
+    return getc_unlocked(f);
+}
+inline int plat_putc(int c, FILE* f)
+{
+    return putc_unlocked(c, f);
+}
 #endif
 
 // How a stream is opened.

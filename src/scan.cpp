@@ -7,7 +7,10 @@ const int LF = 0x0A;
 
 // Branch hints for the byte loops: almost every byte of a text is neither
 // CR nor LF, so that path is laid out straight.
-inline bool likely(bool c) { return __builtin_expect(c, 1); }
+inline bool likely(bool c)
+{
+    return __builtin_expect(c, 1);
+}
 
 void put_ending(FileStream& out, int type)
 {
@@ -25,7 +28,8 @@ struct ending_map {
     int mac;
 
     ending_map(int from, int to)
-        : dos(from == 'd' ? to : 'd'), unix_type(from == 'u' ? to : 'u'), mac(from == 'm' ? to : 'm')
+        : dos(from == 'd' ? to : 'd'), unix_type(from == 'u' ? to : 'u'),
+          mac(from == 'm' ? to : 'm')
     {
     }
 };

@@ -79,10 +79,10 @@ std::string error(const std::string& msg, const std::string& subject)
     return lines("error : " + msg + " : " + subject + ".\n");
 }
 
-#define POSIX_ONLY()                                                   \
-    do {                                                               \
-        if (!e2e::config().posix)                                      \
-            GTEST_SKIP() << "needs POSIX means (--no-posix was given)"; \
+#define POSIX_ONLY()                                                                               \
+    do {                                                                                           \
+        if (!e2e::config().posix)                                                                  \
+            GTEST_SKIP() << "needs POSIX means (--no-posix was given)";                            \
     } while (0)
 
 class e2e_test : public ::testing::Test {
@@ -205,7 +205,8 @@ TEST_F(e2e_test, report_comes_before_the_conversion_of_each_file)
 {
     t.write("a.txt", "1\r\n2\r\n");
     t.write("b.txt", "1\n");
-    expect_run({"/v", "/ud", "a.txt", "b.txt"}, report("a.txt", " dos") + report("b.txt", " unix"), 0);
+    expect_run({"/v", "/ud", "a.txt", "b.txt"}, report("a.txt", " dos") + report("b.txt", " unix"),
+               0);
     EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"a.txt", "1\r\n2\r\n"}, {"b.txt", "1\r\n"}}));
 }
 
@@ -240,7 +241,8 @@ TEST_F(e2e_test, every_byte_value_and_large_files_pass_through)
     bytes += "\r\n";
     t.write("big.bin", bytes);
     expect_run({"/du", "big.bin"}, "", 0);
-    EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"big.bin", bytes.substr(0, bytes.size() - 2) + "\n"}}));
+    EXPECT_TRUE(
+        e2e::same_files(t.files(), files_t{{"big.bin", bytes.substr(0, bytes.size() - 2) + "\n"}}));
 }
 
 TEST_F(e2e_test, paths_are_written_the_dos_way_and_reported_as_typed)
@@ -286,7 +288,8 @@ TEST_F(e2e_test, files_that_cannot_be_opened_end_the_run_after_earlier_ones)
         {{"/du", "a.txt", "dir", "b.txt"}, error("cannot open file", "dir")},
         {{"/v", "a.txt", "missing.txt", "b.txt"},
          report("a.txt", " dos") + error("cannot open file", "missing.txt")},
-        {{"/v", "a.txt", "dir\\", "b.txt"}, report("a.txt", " dos") + error("cannot open file", "dir\\")},
+        {{"/v", "a.txt", "dir\\", "b.txt"},
+         report("a.txt", " dos") + error("cannot open file", "dir\\")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -294,7 +297,8 @@ TEST_F(e2e_test, files_that_cannot_be_opened_end_the_run_after_earlier_ones)
         t.write("b.txt", "2\r\n");
         expect_run(c.args, c.out, 2);
         const bool converted = c.args[0] == "/du";
-        EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"a.txt", converted ? "1\n" : "1\r\n"}, {"b.txt", "2\r\n"}}));
+        EXPECT_TRUE(e2e::same_files(
+            t.files(), files_t{{"a.txt", converted ? "1\n" : "1\r\n"}, {"b.txt", "2\r\n"}}));
     }
 }
 
@@ -316,7 +320,8 @@ TEST_F(e2e_test, a_read_only_file_is_kept_and_its_conversion_left_in_the_tempora
     t.write("ro.txt", "a\r\nb\r\n");
     t.chmod("ro.txt", 0444);
     expect_run({"/du", "ro.txt"}, error("cannot open file", "ro.txt"), 2);
-    EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"ro.txt", "a\r\nb\r\n"}, {"kelto.tmp", "a\nb\n"}}));
+    EXPECT_TRUE(
+        e2e::same_files(t.files(), files_t{{"ro.txt", "a\r\nb\r\n"}, {"kelto.tmp", "a\nb\n"}}));
     if (e2e::config().posix) {
         EXPECT_EQ(t.mode("kelto.tmp") & 0777, 0600u);
     }
@@ -417,7 +422,8 @@ TEST_F(e2e_test, a_temporary_file_that_is_no_regular_file_is_never_written)
         {"dangling link", [](const e2e::temp_dir& d) { d.symlink("absent", "kelto.tmp"); }},
         {"directory", [](const e2e::temp_dir& d) { d.make_dir("kelto.tmp"); }},
         {"fifo", [](const e2e::temp_dir& d) { d.make_fifo("kelto.tmp"); }},
-        {"read-only file", [](const e2e::temp_dir& d) {
+        {"read-only file",
+         [](const e2e::temp_dir& d) {
              d.write("kelto.tmp", "old\r\n");
              d.chmod("kelto.tmp", 0444);
          }},

@@ -91,8 +91,14 @@ TEST_F(find_posix_test, patterns_match_by_dos_rules)
         {"*.gz", {{"x.tar.gz", 0}}},
         {"x.tar", {}},
         {"*.*",
-         {{".", dir_attr}, {"..", dir_attr}, {"a.txt", 0}, {"B.TXT", 0}, {"c.Txt2", 0},
-          {"readme", 0}, {"x.tar.gz", 0}, {"\x81\x40.txt", 0}}},
+         {{".", dir_attr},
+          {"..", dir_attr},
+          {"a.txt", 0},
+          {"B.TXT", 0},
+          {"c.Txt2", 0},
+          {"readme", 0},
+          {"x.tar.gz", 0},
+          {"\x81\x40.txt", 0}}},
         {"nothing*", {}},
         {"", {}},
     };
@@ -151,8 +157,8 @@ TEST_F(find_posix_test, drives_and_slashes_find_nothing)
     file("sub/a.txt");
     file("a.txt");
     fs::current_path(dir);
-    const char* nothing[] = {"C:*.txt", "C:\\*.txt", "C:a.txt", "sub/*.txt", "sub/a.txt",
-                             "./*.txt", "sub\\..\\sub/*.txt"};
+    const char* nothing[] = {"C:*.txt",   "C:\\*.txt", "C:a.txt",           "sub/*.txt",
+                             "sub/a.txt", "./*.txt",   "sub\\..\\sub/*.txt"};
     for (const char* s : nothing)
         EXPECT_EQ(find(s), listing()) << "search " << s;
     // A ':' inside a two-byte character names no drive.
@@ -172,12 +178,9 @@ TEST_F(find_posix_test, directory_part_is_relative_to_the_current_directory)
         const char* search;
         listing expected;
     } cases[] = {
-        {"*.txt", {{"low.txt", 0}}},
-        {"deep\\*.txt", {{"lowest.txt", 0}}},
-        {"..\\*.txt", {{"top.txt", 0}}},
-        {"..\\sub\\deep\\*.txt", {{"lowest.txt", 0}}},
-        {"missing\\*.txt", {}},
-        {"low.txt\\*", {}},
+        {"*.txt", {{"low.txt", 0}}},     {"deep\\*.txt", {{"lowest.txt", 0}}},
+        {"..\\*.txt", {{"top.txt", 0}}}, {"..\\sub\\deep\\*.txt", {{"lowest.txt", 0}}},
+        {"missing\\*.txt", {}},          {"low.txt\\*", {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(find(c.search), c.expected) << "search " << c.search;

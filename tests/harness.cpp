@@ -183,9 +183,10 @@ std::string dos_path(const std::string& host_path)
 {
     if (got == want)
         return ::testing::AssertionSuccess();
-    size_t at = std::mismatch(got.begin(), got.begin() + std::min(got.size(), want.size()), want.begin())
-                    .first -
-                got.begin();
+    size_t at =
+        std::mismatch(got.begin(), got.begin() + std::min(got.size(), want.size()), want.begin())
+            .first -
+        got.begin();
     return ::testing::AssertionFailure()
            << got.size() << " bytes where " << want.size() << " were expected, first difference at "
            << at << ": " << ::testing::PrintToString(got.substr(at, 32)) << " instead of "

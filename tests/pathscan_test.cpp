@@ -79,9 +79,8 @@ TEST(path_scan, lead_bytes)
         unsigned char byte;
         bool lead;
     } cases[] = {
-        {0x00, false}, {0x5C, false}, {0x80, false}, {0x81, true},  {0x9F, true},
-        {0xA0, false}, {0xDF, false}, {0xE0, true},  {0xFC, true},  {0xFD, false},
-        {0xFF, false},
+        {0x00, false}, {0x5C, false}, {0x80, false}, {0x81, true},  {0x9F, true},  {0xA0, false},
+        {0xDF, false}, {0xE0, true},  {0xFC, true},  {0xFD, false}, {0xFF, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(is_lead_byte(c.byte), c.lead) << "byte " << int(c.byte);

@@ -58,8 +58,8 @@ const struct {
      {bytes_of("\0\x1a\xff\x80"), bytes_of("\0\x1a\xff\x80"), bytes_of("\0\x1a\xff\x80"),
       bytes_of("\0\x1a\xff\x80"), bytes_of("\0\x1a\xff\x80"), bytes_of("\0\x1a\xff\x80")}},
     {"\r\x1a\n\xff\r",
-     {"\r\x1a\n\xff\r", "\r\x1a\r\n\xff\r", "\r\x1a\n\xff\r", "\r\n\x1a\n\xff\r\n", "\r\x1a\r\xff\r",
-      "\n\x1a\n\xff\n"}},
+     {"\r\x1a\n\xff\r", "\r\x1a\r\n\xff\r", "\r\x1a\n\xff\r", "\r\n\x1a\n\xff\r\n",
+      "\r\x1a\r\xff\r", "\n\x1a\n\xff\n"}},
 };
 
 TEST(scan, conversions_by_the_table)

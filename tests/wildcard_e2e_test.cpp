@@ -42,7 +42,8 @@ protected:
             t.write(f, "x\n");
         for (const char* d : {"sub-x", "sub", "sub/deep", ".git"})
             t.make_dir(d);
-        for (const char* f : {"sub-x/f.txt", "sub/e.txt", "sub/D.txt", "sub/deep/g.txt", ".git/h.txt"})
+        for (const char* f :
+             {"sub-x/f.txt", "sub/e.txt", "sub/D.txt", "sub/deep/g.txt", ".git/h.txt"})
             t.write(f, "x\n");
     }
 
@@ -59,7 +60,7 @@ protected:
 };
 
 const names top_txt = {"a.txt", "B.txt", "c.TXT"};
-const names all_txt = {"a.txt",     "B.txt",     "c.TXT",         "sub-x\\f.txt",
+const names all_txt = {"a.txt",      "B.txt",      "c.TXT",           "sub-x\\f.txt",
                        "sub\\D.txt", "sub\\e.txt", "sub\\deep\\g.txt"};
 
 TEST_F(wildcard_e2e, files_come_sorted_without_regard_to_case)
@@ -99,8 +100,7 @@ TEST_F(wildcard_e2e, options_anywhere_and_in_any_case)
         {{"/v", "*.txt", "/subdir"}, all_txt},
         {{"/SUBDIR", "/v", "*.txt"}, all_txt},
         {{"-SubDir", "*.txt", "-v"}, all_txt},
-        {{"/v", "sub\\*.txt", "-subdir"},
-         {"sub\\D.txt", "sub\\e.txt", "sub\\deep\\g.txt"}},
+        {{"/v", "sub\\*.txt", "-subdir"}, {"sub\\D.txt", "sub\\e.txt", "sub\\deep\\g.txt"}},
         {{"/v", "*.txt", "/hidden"}, {".hidden.txt", "a.txt", "B.txt", "c.TXT"}},
         {{"/v", "-HIDDEN", "*.txt", "/subdir"},
          {".hidden.txt", "a.txt", "B.txt", "c.TXT", "sub-x\\f.txt", "sub\\D.txt", "sub\\e.txt",
