@@ -38,7 +38,7 @@ void FileStream::open(const char* name, open_mode mode)
 
 void FileStream::unget_byte(int b)
 {
-    if (ungetc(b, stream) == EOF)
+    if (plat_ungetc(b, stream) == EOF)
         report_error("ungetc() failed", true);
 }
 

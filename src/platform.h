@@ -28,6 +28,23 @@ inline int plat_putc(int c, FILE* f)
 }
 #endif
 
+// Pushes back C, the byte just read. Right after a read that byte still
+// stands in the stream's buffer, and stepping back over it is all that the
+// C library's push-back does there; on glibc that step is taken here without
+// a call per push-back. Elsewhere the library's own ungetc serves.
+inline int plat_ungetc(int c, FILE* f)
+{
+#ifdef __GLIBC__
+    if (f->_IO_read_ptr > f->_IO_read_base &&
+        static_cast<unsigned char>(f->_IO_read_ptr[-1]) == c) {
+        --f->_IO_read_ptr;
+        f->_flags &= ~_IO_EOF_SEEN;
+        return c;
+    }
+#endif
+    return ungetc(c, f);
+}
+
 // How a stream is opened.
 enum open_mode {
     open_read,     // an existing regular file, for reading
