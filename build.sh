@@ -19,10 +19,17 @@ packages=(cmake g++ clang make libgtest-dev libbenchmark-dev groff-base mandoc d
 # compiler and Wine with its 32-bit part.
 windows_packages=(g++-mingw-w64-i686-posix wine wine32:i386)
 
+# True when the Debian package P is installed. The output is taken whole
+# before it is searched: a grep that stops early under pipefail would fail
+# the pipeline.
+installed() {
+    [[ $(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) == *"ok installed"* ]]
+}
+
 install_missing() {
     local missing=()
     for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+        installed "$p" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "== installing: ${missing[*]}"
@@ -135,7 +142,7 @@ check_format() {
 # Installs the Windows build's tools, or stops the run saying why: the test
 # command never passes without the Windows suites.
 install_windows() {
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if ! grep -qx i386 <<< "$(dpkg --print-foreign-architectures)"; then
         [ "$(id -u)" -eq 0 ] || { echo "build.sh: run as root to add the i386 architecture for Wine" >&2; exit 1; }
         echo "== adding the i386 architecture (Wine's 32-bit part)"
         dpkg --add-architecture i386
@@ -143,7 +150,7 @@ install_windows() {
     install_missing "${windows_packages[@]}" || true
     local p
     for p in "${windows_packages[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed'; then
+        if ! installed "$p"; then
             echo "build.sh: $p cannot be installed on this machine; the Windows build and its tests cannot run" >&2
             exit 1
         fi

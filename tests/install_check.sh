@@ -27,18 +27,18 @@ check_banner "$kelto"
 
 # The manual page renders without a warning and has its main sections.
 page=$(gzip -dc "$man_page")
-warnings=$(printf '%s\n' "$page" | groff -ww -z -man 2>&1)
+warnings=$(groff -ww -z -man <<< "$page" 2>&1)
 [ -z "$warnings" ] || fail "groff warnings: $warnings"
 if command -v mandoc >/dev/null; then
-    lint=$(printf '%s\n' "$page" | mandoc -T lint 2>&1) || fail "mandoc lint: $lint"
+    lint=$(mandoc -T lint <<< "$page" 2>&1) || fail "mandoc lint: $lint"
     [ -z "$lint" ] || fail "mandoc lint: $lint"
 else
     echo "mandoc not installed: lint check skipped"
 fi
-text=$(printf '%s\n' "$page" | groff -man -Tascii -P-cbou 2>/dev/null)
+text=$(groff -man -Tascii -P-cbou <<< "$page" 2>/dev/null)
 for section in NAME SYNOPSIS DESCRIPTION OPTIONS WILDCARDS "ORDER OF FILES" \
                "EXIT STATUS" DIAGNOSTICS "TEMPORARY FILE" NOTES EXAMPLES; do
-    printf '%s\n' "$text" | grep -qx "$section" || fail "manual page lacks section $section"
+    grep -qx "$section" <<< "$text" || fail "manual page lacks section $section"
 done
-printf '%s\n' "$text" | grep -q "kelto $version" || fail "manual page does not name version $version"
+grep -q "kelto $version" <<< "$text" || fail "manual page does not name version $version"
 echo "install check passed"

@@ -19,7 +19,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Section)" = utils ] || fail "Section: $(field Section)"
 [ "$(field Maintainer)" = "The kelto developers <kelto@example.org>" ] ||
     fail "Maintainer: $(field Maintainer)"
-field Depends | grep -q 'libc6 (>= ' || fail "Depends lacks libc6: $(field Depends)"
+grep -q 'libc6 (>= ' <<< "$(field Depends)" || fail "Depends lacks libc6: $(field Depends)"
 [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 3 ] || fail "no long description"
 
 dpkg-deb -c "$deb" | awk '{print $1, $NF}' > "$work/contents"
@@ -38,7 +38,7 @@ check_banner "$work/root/usr/bin/kelto"
 if command -v lintian >/dev/null; then
     report=$(lintian --tag-display-limit 0 "$deb" 2>&1 || true)
     printf '%s\n' "$report"
-    ! printf '%s\n' "$report" | grep -q '^E:' || fail "lintian reports errors"
+    ! grep -q '^E:' <<< "$report" || fail "lintian reports errors"
 else
     echo "lintian not installed: lint of the package skipped"
 fi
