@@ -16,37 +16,12 @@
 
 namespace {
 
-using e2e::lines;
-
-// A safety net against hangs, far above what any case needs even in a
-// sanitizer build: it fails only a run that never ends.
-const long hang_limit_us = 120L * 1000 * 1000;
-
-e2e::run_result run(const e2e::temp_dir& t, const std::vector<std::string>& args)
-{
-    e2e::run_options opts;
-    opts.kill_after_us = hang_limit_us;
-    e2e::run_result r = t.kelto(args, opts);
-    EXPECT_TRUE(r.started);
-    EXPECT_EQ(r.signal, 0) << "the run was killed: it hung or crashed";
-    // The tool itself never writes to standard error; a sanitizer does.
-    EXPECT_EQ(r.err, "");
-    return r;
-}
-
-std::string cannot_open(const std::string& name)
-{
-    return lines("error : cannot open file : " + name + ".\n");
-}
-
-// The report line of one file that holds DOS endings only.
-std::string dos_line(const std::string& name)
-{
-    std::string padded = name;
-    if (padded.size() < 30)
-        padded.resize(30, ' ');
-    return lines(padded + " dos\n");
-}
+using e2e::checked_run;
+using e2e::error_line;
+using e2e::expect_scenario;
+using e2e::files_t;
+using e2e::report_line;
+using e2e::report_lines;
 
 struct failing_case {
     const char* what;
@@ -54,18 +29,19 @@ struct failing_case {
     std::string out;
 };
 
+// Each run ends with an error and leaves the directory as it was.
 void expect_failures(const std::vector<failing_case>& cases)
 {
+    const files_t untouched = {{"a.txt", "1\r\n"}};
     for (const failing_case& c : cases) {
         SCOPED_TRACE(c.what);
-        e2e::temp_dir t;
-        t.write("a.txt", "1\r\n");
-        e2e::run_result r = run(t, c.args);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.exit_code, 2);
-        EXPECT_EQ(t.read("a.txt"), "1\r\n");
-        EXPECT_FALSE(t.exists("kelto.tmp"));
+        expect_scenario({untouched, c.args, c.out, 2, untouched});
     }
+}
+
+std::string cannot_open(const std::string& name)
+{
+    return error_line("cannot open file", name);
 }
 
 TEST(bad_input, arguments_of_100000_bytes)
@@ -76,10 +52,8 @@ TEST(bad_input, arguments_of_100000_bytes)
         {"convert", {"/du", name}, cannot_open(name)},
         {"report", {"/v", name}, cannot_open(name)},
         {"long name first", {name, "/du", "a.txt"}, cannot_open(name)},
-        {"option", {"/" + word}, lines("error : unknown option : " + word + ".\n")},
-        {"option after a file",
-         {"/du", "-" + word, "a.txt"},
-         lines("error : unknown option : " + word + ".\n")},
+        {"option", {"/" + word}, error_line("unknown option", word)},
+        {"option after a file", {"/du", "-" + word, "a.txt"}, error_line("unknown option", word)},
     });
 }
 
@@ -88,14 +62,12 @@ TEST(bad_input, empty_arguments)
     expect_failures({
         {"convert", {"/du", ""}, cannot_open("")},
         {"report", {"/v", "", "a.txt"}, cannot_open("")},
-        {"slash alone", {"/"}, lines("error : unknown option : .\n")},
-        {"dash alone", {"a.txt", "-", "/du"}, lines("error : unknown option : .\n")},
+        {"slash alone", {"/"}, error_line("unknown option", "")},
+        {"dash alone", {"a.txt", "-", "/du"}, error_line("unknown option", "")},
     });
     // An empty name and nothing to do: the usage, as for no arguments.
     e2e::temp_dir t;
-    e2e::run_result r = run(t, {"", ""});
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out.rfind(lines("Tervolin  KELTO Version"), 0), 0u) << r.out;
+    e2e::expect_run(t, {"", ""}, e2e::usage(), 2);
 }
 
 TEST(bad_input, names_of_only_dots)
@@ -117,14 +89,14 @@ TEST(bad_input, thousands_of_arguments)
         std::string name = "f" + std::to_string(10000 + i) + ".txt";
         t.write(name, "x\r\ny\r\n");
         args.push_back(name);
-        report += dos_line(name);
+        report += report_line(name, " dos");
     }
-    e2e::run_result r = run(t, args);
+    e2e::run_result r = checked_run(t, args);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, report);
 
     args[0] = "/du";
-    r = run(t, args);
+    r = checked_run(t, args);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, "");
     for (size_t i = 1; i < args.size(); ++i)
@@ -134,17 +106,16 @@ TEST(bad_input, thousands_of_arguments)
     // 20000 repetitions of one option weigh no more than one.
     std::vector<std::string> repeated(20000, "-V");
     repeated.push_back(args[1]);
-    r = run(t, repeated);
+    r = checked_run(t, repeated);
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, lines(args[1] + std::string(30 - args[1].size(), ' ') + " unix\n"));
+    EXPECT_EQ(r.out, report_line(args[1], " unix"));
 }
 
 // Any byte but NUL, '/' and '\' may stand in a POSIX file name; the tool
 // passes such names through to the file and into its report unchanged.
 TEST(bad_input, names_with_control_characters_and_lead_bytes)
 {
-    if (!e2e::config().posix)
-        GTEST_SKIP() << "needs POSIX file names (--no-posix)";
+    POSIX_ONLY();
     const std::vector<std::string> names = {
         "ctl\x01\x02\x1f",
         "tab\there",
@@ -164,10 +135,10 @@ TEST(bad_input, names_with_control_characters_and_lead_bytes)
         SCOPED_TRACE(::testing::PrintToString(name));
         e2e::temp_dir t;
         t.write(name, "1\r\n2\r\n");
-        e2e::run_result r = run(t, {"/v", name});
+        e2e::run_result r = checked_run(t, {"/v", name});
         EXPECT_EQ(r.exit_code, 0);
-        EXPECT_EQ(r.out, dos_line(name));
-        r = run(t, {"/du", name});
+        EXPECT_EQ(r.out, report_line(name, " dos"));
+        r = checked_run(t, {"/du", name});
         EXPECT_EQ(r.exit_code, 0);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(t.read(name), "1\n2\n");
@@ -177,13 +148,12 @@ TEST(bad_input, names_with_control_characters_and_lead_bytes)
 
 TEST(bad_input, a_fifo_is_refused_without_waiting_for_a_writer)
 {
-    if (!e2e::config().posix)
-        GTEST_SKIP() << "needs FIFOs (--no-posix)";
+    POSIX_ONLY();
     for (const char* option : {"/v", "/du"}) {
         SCOPED_TRACE(option);
         e2e::temp_dir t;
         t.make_fifo("pipe");
-        e2e::run_result r = run(t, {option, "pipe"});
+        e2e::run_result r = checked_run(t, {option, "pipe"});
         EXPECT_EQ(r.exit_code, 2);
         EXPECT_EQ(r.out, cannot_open("pipe"));
         EXPECT_FALSE(t.exists("kelto.tmp"));
@@ -196,22 +166,21 @@ TEST(bad_input, a_fifo_is_refused_without_waiting_for_a_writer)
 // untouched, and the unreadable file is never opened for writing.
 TEST(bad_input, an_unreadable_file_among_readable_ones)
 {
-    if (!e2e::config().posix)
-        GTEST_SKIP() << "needs /proc/self/mem (--no-posix)";
+    POSIX_ONLY();
     const std::string mem = "\\proc\\self\\mem";
     struct {
         const char* option;
         std::string out;
     } cases[] = {
-        {"/v", dos_line("a.txt") + lines("error : cannot read file : " + mem + ".\n")},
-        {"/du", lines("error : cannot read file : " + mem + ".\n")},
+        {"/v", report_line("a.txt", " dos") + error_line("cannot read file", mem)},
+        {"/du", error_line("cannot read file", mem)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.option);
         e2e::temp_dir t;
         t.write("a.txt", "a\r\n");
         t.write("b.txt", "b\r\n");
-        e2e::run_result r = run(t, {c.option, "a.txt", mem, "b.txt"});
+        e2e::run_result r = checked_run(t, {c.option, "a.txt", mem, "b.txt"});
         EXPECT_EQ(r.exit_code, 2);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(t.read("a.txt"), std::string(c.option) == "/du" ? "a\n" : "a\r\n");
@@ -248,8 +217,7 @@ std::string repeat(const std::string& s, size_t times)
 // file's original content must come back converted, in full, at its start.
 TEST(bad_input, a_file_appended_to_while_it_is_converted)
 {
-    if (!e2e::config().posix)
-        GTEST_SKIP() << "needs a concurrent writer on a POSIX file (--no-posix)";
+    POSIX_ONLY();
     const std::string original = repeat("original line\r\n", 64 * 1024);
     const std::string converted = repeat("original line\n", 64 * 1024);
     const std::string appended = repeat("appended line\r\n", 256 * 1024);
@@ -257,7 +225,7 @@ TEST(bad_input, a_file_appended_to_while_it_is_converted)
     t.write("big.txt", original);
     std::atomic<bool> stop(false);
     std::thread writer(append_all, t.path("big.txt"), appended, std::cref(stop));
-    e2e::run_result r = run(t, {"/du", "big.txt"});
+    e2e::run_result r = checked_run(t, {"/du", "big.txt"});
     stop = true;
     writer.join();
     EXPECT_EQ(r.exit_code, 0);
@@ -272,8 +240,7 @@ TEST(bad_input, a_file_appended_to_while_it_is_converted)
 // or with the old content converted: never a mixture, never a crash.
 TEST(bad_input, a_file_replaced_while_it_is_converted)
 {
-    if (!e2e::config().posix)
-        GTEST_SKIP() << "needs rename over an open file (--no-posix)";
+    POSIX_ONLY();
     const std::string old_text = repeat("old\r\n", 1024 * 1024);
     const std::string new_text = repeat("new\r\n", 1024);
     e2e::temp_dir t;
@@ -284,7 +251,7 @@ TEST(bad_input, a_file_replaced_while_it_is_converted)
         usleep(2000);
         rename(t.path("replacement").c_str(), t.path("f.txt").c_str());
     });
-    e2e::run_result r = run(t, {"/du", "f.txt"});
+    e2e::run_result r = checked_run(t, {"/du", "f.txt"});
     replacer.join();
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, "");
@@ -299,16 +266,7 @@ TEST(bad_input, a_file_replaced_while_it_is_converted)
 
 std::string no_match(const std::string& pattern)
 {
-    return lines("error : no match file : " + pattern + ".\n");
-}
-
-// The /v report of files that hold DOS endings, one line each.
-std::string dos_report(const std::vector<std::string>& names)
-{
-    std::string out;
-    for (const std::string& n : names)
-        out += dos_line(n);
-    return out;
+    return error_line("no match file", pattern);
 }
 
 struct pattern_case {
@@ -321,34 +279,25 @@ struct pattern_case {
 // fresh copy of the directory and must leave every file as it was.
 void expect_patterns(const std::vector<pattern_case>& cases)
 {
-    for (const pattern_case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.args));
-        e2e::temp_dir t;
-        for (const char* name : {"a.txt", "b", "x\x81", ".h"})
-            t.write(name, "1\r\n");
-        e2e::run_result r = run(t, c.args);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.exit_code, c.exit_code);
-        for (const char* name : {"a.txt", "b", "x\x81", ".h"})
-            EXPECT_EQ(t.read(name), "1\r\n") << name;
-    }
+    const files_t files = {{"a.txt", "1\r\n"}, {"b", "1\r\n"}, {"x\x81", "1\r\n"}, {".h", "1\r\n"}};
+    for (const pattern_case& c : cases)
+        expect_scenario({files, c.args, c.out, c.exit_code, files});
 }
 
 TEST(bad_input, patterns_of_only_wildcards_dots_and_lead_bytes)
 {
-    if (!e2e::config().posix)
-        GTEST_SKIP() << "needs file names with any bytes (--no-posix)";
+    POSIX_ONLY();
     const std::string huge = "*" + std::string(100000, 'a');
     expect_patterns({
-        {{"/v", "*"}, dos_report({"b", "x\x81"}), 0},
-        {{"/v", "?"}, dos_report({"b"}), 0},
-        {{"/v", "**"}, dos_report({"b", "x\x81"}), 0},
-        {{"/v", "*?*"}, dos_report({"b", "x\x81"}), 0},
-        {{"/v", "*.*"}, dos_report({"a.txt", "b", "x\x81"}), 0},
+        {{"/v", "*"}, report_lines({"b", "x\x81"}, " dos"), 0},
+        {{"/v", "?"}, report_lines({"b"}, " dos"), 0},
+        {{"/v", "**"}, report_lines({"b", "x\x81"}, " dos"), 0},
+        {{"/v", "*?*"}, report_lines({"b", "x\x81"}, " dos"), 0},
+        {{"/v", "*.*"}, report_lines({"a.txt", "b", "x\x81"}, " dos"), 0},
         {{"/v", "??????????"}, no_match("??????????"), 2},
-        {{"/v", "*\x81"}, dos_report({"x\x81"}), 0},
+        {{"/v", "*\x81"}, report_lines({"x\x81"}, " dos"), 0},
         {{"/v", "\x81*"}, no_match("\x81*"), 2},
-        {{"/v", "*."}, dos_report({"b", "x\x81"}), 0},
+        {{"/v", "*."}, report_lines({"b", "x\x81"}, " dos"), 0},
         {{"/v", ".*"}, no_match(".*"), 2},
         {{"/v", "...*"}, no_match("...*"), 2},
         {{"/v", "*\\"}, no_match("*\\"), 2},
@@ -370,9 +319,9 @@ TEST(bad_input, thousands_of_patterns)
     std::string report;
     for (int i = 0; i < 3000; ++i) {
         args.push_back(i % 2 ? "*.txt" : "?.TXT");
-        report += dos_line("a.txt");
+        report += report_line("a.txt", " dos");
     }
-    e2e::run_result r = run(t, args);
+    e2e::run_result r = checked_run(t, args);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, report);
 }
@@ -409,18 +358,17 @@ std::string host_path(const std::string& dos)
 // a pattern one byte longer finds nothing, and ends the run with a message.
 TEST(bad_input, patterns_at_and_past_the_search_limit)
 {
-    if (!e2e::config().posix)
-        GTEST_SKIP() << "needs paths longer than 260 bytes (--no-posix)";
+    POSIX_ONLY();
     for (size_t len : {1017, 1018}) {
         SCOPED_TRACE(len);
         e2e::temp_dir t;
         std::string dir = make_long_dir(t, len);
         t.write(host_path(dir) + "x.txt", "1\r\n");
         std::string pattern = dir + "*.txt";
-        e2e::run_result r = run(t, {"/v", pattern});
+        e2e::run_result r = checked_run(t, {"/v", pattern});
         if (pattern.size() <= 1022) {
             EXPECT_EQ(r.exit_code, 0);
-            EXPECT_EQ(r.out, dos_line(dir + "x.txt"));
+            EXPECT_EQ(r.out, report_line(dir + "x.txt", " dos"));
         } else {
             EXPECT_EQ(r.exit_code, 2);
             EXPECT_EQ(r.out, no_match(pattern));
@@ -432,8 +380,7 @@ TEST(bad_input, patterns_at_and_past_the_search_limit)
 // bytes; below that point the walk stops, whatever lies deeper.
 TEST(bad_input, subdirectories_at_and_past_the_path_limit)
 {
-    if (!e2e::config().posix)
-        GTEST_SKIP() << "needs paths longer than 260 bytes (--no-posix)";
+    POSIX_ONLY();
     for (size_t len : {1019, 1020}) {
         SCOPED_TRACE(len);
         e2e::temp_dir t;
@@ -441,12 +388,12 @@ TEST(bad_input, subdirectories_at_and_past_the_path_limit)
         t.make_dir(host_path(dir) + "x");
         t.write(host_path(dir) + "g", "1\r\n");
         t.write(host_path(dir) + "x/f", "1\r\n");
-        e2e::run_result r = run(t, {"/v", "/subdir", "*"});
+        e2e::run_result r = checked_run(t, {"/v", "/subdir", "*"});
         EXPECT_EQ(r.exit_code, 0);
         std::vector<std::string> found = {dir + "g"};
         if (len <= 1019)
             found.push_back(dir + "x\\f");
-        EXPECT_EQ(r.out, dos_report(found));
+        EXPECT_EQ(r.out, report_lines(found, " dos"));
     }
 }
 
@@ -455,8 +402,7 @@ TEST(bad_input, subdirectories_at_and_past_the_path_limit)
 // bytes, plus the pattern *) are the deepest found.
 TEST(bad_input, a_tree_as_deep_as_the_limits_allow)
 {
-    if (!e2e::config().posix)
-        GTEST_SKIP() << "needs paths longer than 260 bytes (--no-posix)";
+    POSIX_ONLY();
     e2e::temp_dir t;
     std::string host;
     std::string dos;
@@ -471,11 +417,11 @@ TEST(bad_input, a_tree_as_deep_as_the_limits_allow)
                 found.push_back(dos + "f");
         }
     }
-    e2e::run_result r = run(t, {"/v", "/subdir", "*"});
+    e2e::run_result r = checked_run(t, {"/v", "/subdir", "*"});
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, dos_report(found));
+    EXPECT_EQ(r.out, report_lines(found, " dos"));
     // Converting reaches the same files and nothing else.
-    r = run(t, {"/du", "/subdir", "*"});
+    r = checked_run(t, {"/du", "/subdir", "*"});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(t.read(host_path(found.back())), "1\n");
     EXPECT_EQ(t.read(host + "/f"), "1\r\n");

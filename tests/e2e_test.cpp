@@ -2,8 +2,8 @@
 // exit code, and the bytes of every file afterwards.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -12,102 +12,30 @@
 
 namespace {
 
-using e2e::lines;
-using files_t = std::map<std::string, std::string>;
-using args_t = std::vector<std::string>;
-
-const char usage_screen[] =
-    "Tervolin  KELTO Version 1.11 for DOS32\n"
-    "Copyright (C) 2026 the kelto developers. Free software, no warranty.\n"
-    "\n"
-    "Usage > kelto [/du|/ud|/dm|/md|/um|/mu] [/v] [/subdir] [/hidden] <file>...\n"
-    "      > kelto /?\n"
-    "\n"
-    "/du : convert dos to unix (0D,0A to 0A)\n"
-    "/ud : convert unix to dos (0A to 0D,0A)\n"
-    "/dm : convert dos to mac (0D,0A to 0D)\n"
-    "/md : convert mac to dos (0D to 0D,0A)\n"
-    "/um : convert unix to mac (0A to 0D)\n"
-    "/mu : convert mac to unix (0D to 0A)\n"
-    "/v  : display return code type used in input file\n"
-    "/?  : description\n"
-    "/subdir : process files in subdirectories, too\n"
-    "/hidden : process hidden files, too\n"
-    "<file>  : file(s) to convert (wildcald available)\n";
-
-const char description_screen[] =
-    "Return character of text files are different by operating system as follows:\n"
-    "\n"
-    "DOS, Windows   0D 0A   (\\r\\n)\n"
-    "UNIX           0A      (\\n)\n"
-    "Machintosh     0D      (\\r)\n"
-    "\n"
-    "KELTO convert these return characters each other.\n"
-    "\n"
-    "If you convert UNIX type to other type, only single 0A codes are converted,\n"
-    "and 0D,0A sequences remain as they are. Similary, If you convert Machintosh\n"
-    "type to other type, only single 0D codes are converted, and 0D,0A sequences\n"
-    "will not be changed.\n"
-    "\n"
-    "Options are preceded by \"/\" or \"-\".\n"
-    "\n"
-    "The kelto developers, working from many places around the world.\n"
-    "    Bug reports and patches are welcome through the project's issue tracker.\n"
-    "    Each release notes its changes in the README that comes with it.\n";
+using e2e::args_t;
+using e2e::error_line;
+using e2e::expect_run;
+using e2e::expect_scenario;
+using e2e::files_t;
+using e2e::report_line;
+using expected::bytes_of;
 
 // One of each line ending, in an order that tells every conversion apart,
 // with the bytes that must never change around them.
-// The bytes of a literal, NUL bytes included.
-template <size_t N>
-std::string bytes_of(const char (&s)[N])
-{
-    return std::string(s, N - 1);
-}
-
 const std::string mixed_bytes = bytes_of("a\r\nb\nc\rd\r\r\ne\x1a\xff\0f\n\r");
-
-std::string report(const std::string& name, const std::string& types)
-{
-    std::string field = name;
-    if (field.size() < 30)
-        field.resize(30, ' ');
-    return lines(field + types + "\n");
-}
-
-std::string error(const std::string& msg, const std::string& subject)
-{
-    return lines("error : " + msg + " : " + subject + ".\n");
-}
-
-#define POSIX_ONLY()                                                                               \
-    do {                                                                                           \
-        if (!e2e::config().posix)                                                                  \
-            GTEST_SKIP() << "needs POSIX means (--no-posix was given)";                            \
-    } while (0)
 
 class e2e_test : public ::testing::Test {
 protected:
     e2e::temp_dir t;
-
-    // Runs the tool and checks its output and exit code.
-    void expect_run(const args_t& args, const std::string& out, int code,
-                    const e2e::run_options& opts = {})
-    {
-        e2e::run_result r = t.kelto(args, opts);
-        ASSERT_TRUE(r.started) << r.err;
-        EXPECT_EQ(r.out, out);
-        EXPECT_EQ(r.exit_code, code);
-        EXPECT_EQ(r.signal, 0);
-    }
 };
 
 // --- screens and options -------------------------------------------------
 
 TEST_F(e2e_test, screens_and_option_errors_touch_no_file)
 {
-    t.write("f.txt", "a\r\n");
-    const std::string usage = lines(usage_screen);
-    const std::string description = lines(description_screen);
+    const files_t untouched = {{"f.txt", "a\r\n"}};
+    const std::string usage = e2e::usage();
+    const std::string description = e2e::description();
     const struct {
         args_t args;
         std::string out;
@@ -127,43 +55,34 @@ TEST_F(e2e_test, screens_and_option_errors_touch_no_file)
         {{"/?", "/v", "missing.txt"}, description, 0},
         {{"f.txt", "/?", "/ud"}, description, 0},
         // An unknown option anywhere wins over everything.
-        {{"/vv", "f.txt"}, error("unknown option", "vv"), 2},
-        {{"/du", "/d", "f.txt"}, error("unknown option", "d"), 2},
-        {{"/dux", "f.txt"}, error("unknown option", "dux"), 2},
-        {{"--du", "f.txt"}, error("unknown option", "-du"), 2},
-        {{"/", "f.txt"}, error("unknown option", ""), 2},
-        {{"-", "f.txt"}, error("unknown option", ""), 2},
-        {{"/?", "/x"}, error("unknown option", "x"), 2},
-        {{"/X", "/?"}, error("unknown option", "X"), 2},
-        {{"/v", "f.txt", "/du", "/ud", "/Du", "/dd"}, error("unknown option", "dd"), 2},
+        {{"/vv", "f.txt"}, error_line("unknown option", "vv"), 2},
+        {{"/du", "/d", "f.txt"}, error_line("unknown option", "d"), 2},
+        {{"/dux", "f.txt"}, error_line("unknown option", "dux"), 2},
+        {{"--du", "f.txt"}, error_line("unknown option", "-du"), 2},
+        {{"/", "f.txt"}, error_line("unknown option", ""), 2},
+        {{"-", "f.txt"}, error_line("unknown option", ""), 2},
+        {{"/?", "/x"}, error_line("unknown option", "x"), 2},
+        {{"/X", "/?"}, error_line("unknown option", "X"), 2},
+        {{"/v", "f.txt", "/du", "/ud", "/Du", "/dd"}, error_line("unknown option", "dd"), 2},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.args));
-        expect_run(c.args, c.out, c.code);
-        EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"f.txt", "a\r\n"}}));
-    }
+    for (const auto& c : cases)
+        expect_scenario({untouched, c.args, c.out, c.code, untouched});
 }
 
 TEST_F(e2e_test, option_words_ignore_case_and_take_either_lead)
 {
-    const char* spellings[] = {"/du", "-du", "/DU", "-DU", "/Du", "/dU"};
-    for (const char* opt : spellings) {
-        SCOPED_TRACE(opt);
-        t.write("f.txt", "a\r\nb\r\n");
-        expect_run({opt, "f.txt"}, "", 0);
-        EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"f.txt", "a\nb\n"}}));
-    }
-    for (const char* opt : {"/v", "-v", "/V", "-V"}) {
-        SCOPED_TRACE(opt);
-        expect_run({opt, "f.txt"}, report("f.txt", " unix"), 0);
-    }
+    const files_t crlf = {{"f.txt", "a\r\nb\r\n"}};
+    const files_t lf = {{"f.txt", "a\nb\n"}};
+    for (const char* opt : {"/du", "-du", "/DU", "-DU", "/Du", "/dU"})
+        expect_scenario({crlf, {opt, "f.txt"}, "", 0, lf});
+    for (const char* opt : {"/v", "-v", "/V", "-V"})
+        expect_scenario({lf, {opt, "f.txt"}, report_line("f.txt", " unix"), 0, lf});
 }
 
 TEST_F(e2e_test, the_last_conversion_option_wins)
 {
-    t.write("f.txt", "a\r\nb\rc\n");
-    expect_run({"/du", "f.txt", "/mu"}, "", 0);
-    EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"f.txt", "a\r\nb\nc\n"}}));
+    expect_scenario(
+        {{{"f.txt", "a\r\nb\rc\n"}}, {"/du", "f.txt", "/mu"}, "", 0, {{"f.txt", "a\r\nb\nc\n"}}});
 }
 
 // --- reports ----------------------------------------------------------------
@@ -194,30 +113,28 @@ TEST_F(e2e_test, report_lines_pad_names_and_list_types_in_fixed_order)
         t.write(c.name, c.bytes);
         before[c.name] = c.bytes;
         args.push_back(c.name);
-        out += report(c.name, c.types);
+        out += report_line(c.name, c.types);
     }
-    expect_run(args, out, 0);
+    expect_run(t, args, out, 0);
     EXPECT_TRUE(e2e::same_files(t.files(), before));
-    EXPECT_EQ(report("name_of_exactly_30_characters_", "").size(), 30 + lines("\n").size());
+    EXPECT_EQ(report_line("name_of_exactly_30_characters_", "").size(),
+              30 + e2e::lines("\n").size());
 }
 
 TEST_F(e2e_test, report_comes_before_the_conversion_of_each_file)
 {
-    t.write("a.txt", "1\r\n2\r\n");
-    t.write("b.txt", "1\n");
-    expect_run({"/v", "/ud", "a.txt", "b.txt"}, report("a.txt", " dos") + report("b.txt", " unix"),
-               0);
-    EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"a.txt", "1\r\n2\r\n"}, {"b.txt", "1\r\n"}}));
+    expect_scenario({{{"a.txt", "1\r\n2\r\n"}, {"b.txt", "1\n"}},
+                     {"/v", "/ud", "a.txt", "b.txt"},
+                     report_line("a.txt", " dos") + report_line("b.txt", " unix"),
+                     0,
+                     {{"a.txt", "1\r\n2\r\n"}, {"b.txt", "1\r\n"}}});
 }
 
 // --- conversions -------------------------------------------------------------
 
 TEST_F(e2e_test, the_six_conversions_byte_for_byte)
 {
-    const struct {
-        const char* opt;
-        std::string expected;
-    } cases[] = {
+    const std::pair<const char*, std::string> cases[] = {
         {"/du", bytes_of("a\nb\nc\rd\r\ne\x1a\xff\0f\n\r")},
         {"/ud", bytes_of("a\r\nb\r\nc\rd\r\r\ne\x1a\xff\0f\r\n\r")},
         {"/dm", bytes_of("a\rb\nc\rd\r\re\x1a\xff\0f\n\r")},
@@ -225,12 +142,8 @@ TEST_F(e2e_test, the_six_conversions_byte_for_byte)
         {"/um", bytes_of("a\r\nb\rc\rd\r\r\ne\x1a\xff\0f\r\r")},
         {"/mu", bytes_of("a\r\nb\nc\nd\n\r\ne\x1a\xff\0f\n\n")},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.opt);
-        t.write("f.txt", mixed_bytes);
-        expect_run({c.opt, "f.txt"}, "", 0);
-        EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"f.txt", c.expected}}));
-    }
+    for (const auto& [opt, after] : cases)
+        expect_scenario({{{"f.txt", mixed_bytes}}, {opt, "f.txt"}, "", 0, {{"f.txt", after}}});
 }
 
 TEST_F(e2e_test, every_byte_value_and_large_files_pass_through)
@@ -240,7 +153,7 @@ TEST_F(e2e_test, every_byte_value_and_large_files_pass_through)
         bytes += char(i % 256 == '\r' || i % 256 == '\n' ? 'x' : i % 256);
     bytes += "\r\n";
     t.write("big.bin", bytes);
-    expect_run({"/du", "big.bin"}, "", 0);
+    expect_run(t, {"/du", "big.bin"}, "", 0);
     EXPECT_TRUE(
         e2e::same_files(t.files(), files_t{{"big.bin", bytes.substr(0, bytes.size() - 2) + "\n"}}));
 }
@@ -252,27 +165,29 @@ TEST_F(e2e_test, paths_are_written_the_dos_way_and_reported_as_typed)
     t.write("sub/b.txt", "2\r\n");
     t.write("abs.txt", "3\r\n");
     const std::string abs = e2e::dos_path(t.path("abs.txt"));
-    expect_run({"/v", "/du", "sub\\a.txt", "sub/b.txt", abs},
-               report("sub\\a.txt", " dos") + report("sub/b.txt", " dos") + report(abs, " dos"), 0);
+    expect_run(t, {"/v", "/du", "sub\\a.txt", "sub/b.txt", abs},
+               e2e::report_lines({"sub\\a.txt", "sub/b.txt", abs}, " dos"), 0);
     EXPECT_TRUE(e2e::same_files(t.files("sub"), files_t{{"a.txt", "1\n"}, {"b.txt", "2\n"}}));
     EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"abs.txt", "3\n"}}));
 }
 
 TEST_F(e2e_test, a_temporary_file_of_a_subdirectory_is_an_ordinary_file)
 {
-    t.make_dir("sub");
-    t.write("sub/kelto.tmp", "x\r\n");
-    expect_run({"/du", "sub\\kelto.tmp"}, "", 0);
-    EXPECT_TRUE(e2e::same_files(t.files("sub"), files_t{{"kelto.tmp", "x\n"}}));
-    EXPECT_TRUE(e2e::same_files(t.files(), files_t{}));
+    expect_scenario({{{"sub/kelto.tmp", "x\r\n"}},
+                     {"/du", "sub\\kelto.tmp"},
+                     "",
+                     0,
+                     {{"sub/kelto.tmp", "x\n"}}});
 }
 
 TEST_F(e2e_test, an_existing_temporary_file_is_emptied_and_reused)
 {
-    t.write("kelto.tmp", "stale content that is longer than the file\r\n");
-    t.write("f.txt", "a\r\n");
-    expect_run({"/du", "f.txt"}, "", 0);
-    EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"f.txt", "a\n"}}));
+    expect_scenario(
+        {{{"kelto.tmp", "stale content that is longer than the file\r\n"}, {"f.txt", "a\r\n"}},
+         {"/du", "f.txt"},
+         "",
+         0,
+         {{"f.txt", "a\n"}}});
 }
 
 // --- errors --------------------------------------------------------------------
@@ -284,18 +199,18 @@ TEST_F(e2e_test, files_that_cannot_be_opened_end_the_run_after_earlier_ones)
         args_t args;
         std::string out;
     } cases[] = {
-        {{"/du", "a.txt", "missing.txt", "b.txt"}, error("cannot open file", "missing.txt")},
-        {{"/du", "a.txt", "dir", "b.txt"}, error("cannot open file", "dir")},
+        {{"/du", "a.txt", "missing.txt", "b.txt"}, error_line("cannot open file", "missing.txt")},
+        {{"/du", "a.txt", "dir", "b.txt"}, error_line("cannot open file", "dir")},
         {{"/v", "a.txt", "missing.txt", "b.txt"},
-         report("a.txt", " dos") + error("cannot open file", "missing.txt")},
+         report_line("a.txt", " dos") + error_line("cannot open file", "missing.txt")},
         {{"/v", "a.txt", "dir\\", "b.txt"},
-         report("a.txt", " dos") + error("cannot open file", "dir\\")},
+         report_line("a.txt", " dos") + error_line("cannot open file", "dir\\")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
         t.write("a.txt", "1\r\n");
         t.write("b.txt", "2\r\n");
-        expect_run(c.args, c.out, 2);
+        expect_run(t, c.args, c.out, 2);
         const bool converted = c.args[0] == "/du";
         EXPECT_TRUE(e2e::same_files(
             t.files(), files_t{{"a.txt", converted ? "1\n" : "1\r\n"}, {"b.txt", "2\r\n"}}));
@@ -309,7 +224,7 @@ TEST_F(e2e_test, non_regular_files_are_refused)
     for (const char* name : {"fifo", "\\dev\\null"}) {
         for (const char* opt : {"/v", "/du"}) {
             SCOPED_TRACE(std::string(opt) + " " + name);
-            expect_run({opt, name}, error("cannot open file", name), 2);
+            expect_run(t, {opt, name}, error_line("cannot open file", name), 2);
             EXPECT_TRUE(e2e::same_files(t.files(), files_t{}));
         }
     }
@@ -319,7 +234,7 @@ TEST_F(e2e_test, a_read_only_file_is_kept_and_its_conversion_left_in_the_tempora
 {
     t.write("ro.txt", "a\r\nb\r\n");
     t.chmod("ro.txt", 0444);
-    expect_run({"/du", "ro.txt"}, error("cannot open file", "ro.txt"), 2);
+    expect_run(t, {"/du", "ro.txt"}, error_line("cannot open file", "ro.txt"), 2);
     EXPECT_TRUE(
         e2e::same_files(t.files(), files_t{{"ro.txt", "a\r\nb\r\n"}, {"kelto.tmp", "a\nb\n"}}));
     if (e2e::config().posix) {
@@ -340,7 +255,7 @@ TEST_F(e2e_test, an_unwritable_current_directory_refuses_the_temporary_file)
     e2e::run_result r = t.kelto_in("ro", {"/du", "f.txt"}, opts);
     if (!r.started)
         GTEST_SKIP() << "the tool cannot be run as user nobody: " << r.err;
-    EXPECT_EQ(r.out, error("cannot open file", "kelto.tmp"));
+    EXPECT_EQ(r.out, error_line("cannot open file", "kelto.tmp"));
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_TRUE(e2e::same_files(t.files("ro"), files_t{{"f.txt", "a\r\n"}}));
 }
@@ -358,10 +273,10 @@ TEST_F(e2e_test, an_unwritable_standard_output_fails_the_run)
         SCOPED_TRACE(::testing::PrintToString(args));
         e2e::run_options full;
         full.stdout_file = "/dev/full";
-        expect_run(args, "", 2, full);
+        expect_run(t, args, "", 2, full);
         e2e::run_options pipe;
         pipe.stdout_closed_pipe = true;
-        expect_run(args, "", 2, pipe);
+        expect_run(t, args, "", 2, pipe);
     }
     EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"f.txt", "a\r\n"}}));
 }
@@ -377,7 +292,7 @@ TEST_F(e2e_test, a_temporary_file_that_cannot_be_written_is_removed)
         SCOPED_TRACE(limit);
         e2e::run_options opts;
         opts.file_size_limit = limit;
-        expect_run({"/ud", "f.txt"}, error("cannot write file", "kelto.tmp"), 2, opts);
+        expect_run(t, {"/ud", "f.txt"}, error_line("cannot write file", "kelto.tmp"), 2, opts);
         EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"f.txt", bytes}}));
     }
 }
@@ -388,8 +303,9 @@ TEST_F(e2e_test, a_read_error_is_not_the_end_of_the_file)
     // A regular file whose every read fails.
     const char* mem = "\\proc\\self\\mem";
     t.write("f.txt", "a\r\n");
-    expect_run({"/v", "f.txt", mem}, report("f.txt", " dos") + error("cannot read file", mem), 2);
-    expect_run({"/du", "f.txt", mem}, error("cannot read file", mem), 2);
+    expect_run(t, {"/v", "f.txt", mem},
+               report_line("f.txt", " dos") + error_line("cannot read file", mem), 2);
+    expect_run(t, {"/du", "f.txt", mem}, error_line("cannot read file", mem), 2);
     EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"f.txt", "a\n"}}));
 }
 
@@ -405,7 +321,7 @@ TEST_F(e2e_test, the_temporary_file_itself_is_never_converted)
         names.push_back("soft");
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        expect_run({"/du", name}, error("cannot convert temporary file", name), 2);
+        expect_run(t, {"/du", name}, error_line("cannot convert temporary file", name), 2);
         EXPECT_EQ(t.read("kelto.tmp"), "keep\r\n");
         EXPECT_EQ(t.read("hard"), "keep\r\n");
     }
@@ -434,9 +350,7 @@ TEST_F(e2e_test, a_temporary_file_that_is_no_regular_file_is_never_written)
         d.write("f.txt", "a\r\n");
         d.write("target", "untouched\r\n");
         c.make(d);
-        e2e::run_result r = d.kelto({"/du", "f.txt"});
-        EXPECT_EQ(r.out, error("cannot open file", "kelto.tmp"));
-        EXPECT_EQ(r.exit_code, 2);
+        expect_run(d, {"/du", "f.txt"}, error_line("cannot open file", "kelto.tmp"), 2);
         EXPECT_EQ(d.read("f.txt"), "a\r\n");
         EXPECT_EQ(d.read("target"), "untouched\r\n");
         EXPECT_FALSE(d.exists("absent"));

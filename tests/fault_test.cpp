@@ -11,6 +11,8 @@
 
 namespace {
 
+using e2e::error_line;
+using e2e::same_bytes;
 using fault::file_case;
 
 // What kelto.tmp, and the named file, hold after the run.
@@ -53,23 +55,6 @@ std::string describe(const point_row& row, const std::string& count)
     s << row.call << (count.empty() ? std::string(" (each)") : " #" + count) << " of "
       << (row.on_temp ? "kelto.tmp" : "the named file");
     return s.str();
-}
-
-// Compares bytes without printing hundreds of kilobytes on a mismatch.
-::testing::AssertionResult same_bytes(const std::string& actual, const std::string& expected)
-{
-    if (actual == expected)
-        return ::testing::AssertionSuccess();
-    size_t at = 0;
-    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
-        ++at;
-    return ::testing::AssertionFailure() << actual.size() << " bytes where " << expected.size()
-                                         << " were expected, first difference at byte " << at;
-}
-
-std::string error_line(const char* message, const std::string& subject)
-{
-    return e2e::lines(std::string("error : ") + message + " : " + subject + ".\n");
 }
 
 struct point_test {
@@ -260,7 +245,7 @@ TEST(fault_test, a_read_error_under_v_prints_no_report_line)
         fault::fault_point point("fail:read:" + std::to_string(n) + ":a.txt");
         e2e::run_result r = dir.kelto({"/v", "a.txt"});
         if (!fault::reached(r)) {
-            EXPECT_EQ(r.out, e2e::lines("a.txt" + std::string(25, ' ') + " dos\n"));
+            EXPECT_EQ(r.out, e2e::report_line("a.txt", " dos"));
             break;
         }
         EXPECT_EQ(r.out, error_line("cannot read file", "a.txt"));

@@ -162,14 +162,40 @@ bool parse_args(int* argc, char** argv)
 
 std::string lines(const std::string& text)
 {
+    return expected::with_line_feed(text, config().newline);
+}
+
+std::string report_line(const std::string& name, const std::string& kinds)
+{
+    return lines(expected::report_line(name, kinds));
+}
+
+std::string report_lines(const std::vector<std::string>& names, const std::string& kinds)
+{
     std::string out;
-    for (char c : text) {
-        if (c == '\n')
-            out += config().newline;
-        else
-            out += c;
-    }
+    for (const std::string& name : names)
+        out += report_line(name, kinds);
     return out;
+}
+
+std::string error_line(const std::string& message, const std::string& subject)
+{
+    return lines(expected::error_line(message, subject));
+}
+
+std::string error_line(const std::string& message)
+{
+    return lines(expected::error_line(message));
+}
+
+std::string usage()
+{
+    return lines(expected::usage_screen);
+}
+
+std::string description()
+{
+    return lines(expected::description_screen);
 }
 
 std::string dos_path(const std::string& host_path)
@@ -193,8 +219,7 @@ std::string dos_path(const std::string& host_path)
            << ::testing::PrintToString(want.substr(at, 32));
 }
 
-::testing::AssertionResult same_files(const std::map<std::string, std::string>& got,
-                                      const std::map<std::string, std::string>& want)
+::testing::AssertionResult same_files(const files_t& got, const files_t& want)
 {
     ::testing::AssertionResult r = ::testing::AssertionSuccess();
     auto fail = [&r]() -> ::testing::AssertionResult& {
@@ -379,15 +404,31 @@ std::vector<std::string> temp_dir::list(const std::string& name) const
     return names;
 }
 
-std::map<std::string, std::string> temp_dir::files(const std::string& name) const
+files_t temp_dir::files(const std::string& name) const
 {
-    std::map<std::string, std::string> all;
+    files_t all;
     for (const std::string& f : list(name)) {
         const std::string sub = name + "/" + f;
         struct stat st;
         if (lstat(path(sub).c_str(), &st) == 0 && S_ISREG(st.st_mode))
             all[f] = read(sub);
     }
+    return all;
+}
+
+files_t temp_dir::tree() const
+{
+    files_t all;
+    const fs::path top(root);
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(top, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        const std::string name = it->path().lexically_relative(top).generic_string();
+        if (it->is_regular_file(ec) && !it->is_symlink(ec))
+            all[name] = read(name);
+    }
+    if (ec)
+        ADD_FAILURE() << "cannot list " << root << ": " << ec.message();
     return all;
 }
 
@@ -400,6 +441,45 @@ run_result temp_dir::kelto_in(const std::string& sub, const std::vector<std::str
                               const run_options& opts) const
 {
     return run_kelto(args, path(sub), opts);
+}
+
+// A safety net against hangs, far above what any run needs even in a
+// sanitizer build: it fails only a run that never ends.
+const long hang_limit_us = 120L * 1000 * 1000;
+
+run_result checked_run(const temp_dir& dir, const args_t& args, run_options opts)
+{
+    if (opts.kill_after_us < 0)
+        opts.kill_after_us = hang_limit_us;
+    run_result r = dir.kelto(args, opts);
+    EXPECT_TRUE(r.started) << r.err;
+    EXPECT_EQ(r.signal, 0) << "the run was killed: it hung or crashed";
+    EXPECT_EQ(r.err, "");
+    return r;
+}
+
+void expect_run(const temp_dir& dir, const args_t& args, const std::string& out, int code,
+                const run_options& opts)
+{
+    run_result r = checked_run(dir, args, opts);
+    EXPECT_TRUE(same_bytes(r.out, out)) << "standard output";
+    EXPECT_EQ(r.exit_code, code);
+}
+
+void expect_scenario(const scenario& s)
+{
+    SCOPED_TRACE("kelto " + ::testing::PrintToString(s.args));
+    temp_dir dir;
+    for (const auto& [name, bytes] : s.before) {
+        for (size_t slash = name.find('/'); slash != std::string::npos;
+             slash = name.find('/', slash + 1)) {
+            if (!dir.exists(name.substr(0, slash)))
+                dir.make_dir(name.substr(0, slash));
+        }
+        dir.write(name, bytes);
+    }
+    expect_run(dir, s.args, s.out, s.code);
+    EXPECT_TRUE(same_files(dir.tree(), s.after));
 }
 
 }  // namespace e2e

@@ -20,7 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "expected_text.h"
+
 namespace e2e {
+
+using files_t = std::map<std::string, std::string>;  // file name -> bytes
+using args_t = std::vector<std::string>;
 
 struct settings {
     std::string kelto;
@@ -42,6 +47,23 @@ bool parse_args(int* argc, char** argv);
 // outputs are written once, with "\n".
 std::string lines(const std::string& text);
 
+// The tool's output (expected_text.h) in the line feeds of this run.
+std::string report_line(const std::string& name, const std::string& kinds);
+// The report lines of NAMES, in order, which all hold the line endings KINDS.
+std::string report_lines(const std::vector<std::string>& names, const std::string& kinds);
+std::string error_line(const std::string& message, const std::string& subject);
+std::string error_line(const std::string& message);
+std::string usage();
+std::string description();
+
+// Skips the rest of a test that needs POSIX means: symbolic links, FIFOs,
+// /dev/full, /proc, resource limits, owners and modes, any byte in a name.
+#define POSIX_ONLY()                                                                               \
+    do {                                                                                           \
+        if (!e2e::config().posix)                                                                  \
+            GTEST_SKIP() << "needs POSIX means (--no-posix was given)";                            \
+    } while (0)
+
 // A host path written the way the tool takes it: '\' for '/', after the root.
 std::string dos_path(const std::string& host_path);
 
@@ -49,8 +71,7 @@ std::string dos_path(const std::string& host_path);
 // contents: GoogleTest's own diff of two strings takes memory by the square
 // of their line count, gigabytes for a file of a few hundred KiB.
 ::testing::AssertionResult same_bytes(const std::string& got, const std::string& want);
-::testing::AssertionResult same_files(const std::map<std::string, std::string>& got,
-                                      const std::map<std::string, std::string>& want);
+::testing::AssertionResult same_files(const files_t& got, const files_t& want);
 
 // How a command is run.
 struct run_options {
@@ -103,7 +124,10 @@ public:
     std::vector<std::string> list(const std::string& name = ".") const;
     // Every regular file of the directory (not below it) with its bytes:
     // one comparison checks what exists afterwards and what it holds.
-    std::map<std::string, std::string> files(const std::string& name = ".") const;
+    files_t files(const std::string& name = ".") const;
+    // Every regular file at any depth below the directory, by its
+    // '/'-separated path.
+    files_t tree() const;
 
     // Runs the tool with this directory (or the subdirectory SUB) as its
     // current directory.
@@ -114,5 +138,28 @@ public:
 private:
     std::string root;
 };
+
+// Runs the tool in DIR and checks that it started, ended by itself (a
+// safety net kills a run that hangs) and wrote nothing to standard error:
+// the tool never does, a sanitizer does.
+run_result checked_run(const temp_dir& dir, const args_t& args, run_options opts = {});
+
+// A checked run that must print exactly OUT, the tool's bytes, and end with
+// exit code CODE.
+void expect_run(const temp_dir& dir, const args_t& args, const std::string& out, int code,
+                const run_options& opts = {});
+
+// One whole run of the tool in a fresh directory: the files there before
+// it (a name with '/' is made with its directories), the command line, the
+// output (the tool's bytes) and exit code, and every file afterwards.
+struct scenario {
+    files_t before;
+    args_t args;
+    std::string out;
+    int code;
+    files_t after;
+};
+
+void expect_scenario(const scenario& s);
 
 }  // namespace e2e

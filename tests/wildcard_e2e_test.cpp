@@ -11,22 +11,10 @@
 
 namespace {
 
-using e2e::lines;
+using e2e::error_line;
+using e2e::expect_run;
+using e2e::report_lines;
 using names = std::vector<std::string>;
-
-// The /v report of files that all hold the line endings TYPES.
-std::string report(const names& files, const std::string& types = " unix")
-{
-    std::string out;
-    for (const std::string& f : files)
-        out += f + std::string(f.size() < 30 ? 30 - f.size() : 0, ' ') + types + "\n";
-    return lines(out);
-}
-
-std::string error(const std::string& message, const std::string& subject)
-{
-    return lines("error : " + message + " : " + subject + ".\n");
-}
 
 // A tree with names that sort differently by case, by byte value and by the
 // '\' that follows a directory's name:
@@ -47,15 +35,11 @@ protected:
             t.write(f, "x\n");
     }
 
-    // Runs the tool and expects exit code 0 and the report of FILES.
+    // Runs the tool and expects exit code 0 and the report of FILES, which
+    // all hold LF endings.
     void expect_reported(const names& args, const names& files) const
     {
-        auto r = t.kelto(args);
-        std::string cmd;
-        for (const std::string& a : args)
-            cmd += " " + a;
-        EXPECT_EQ(r.exit_code, 0) << "kelto" << cmd;
-        EXPECT_EQ(r.out, report(files)) << "kelto" << cmd;
+        expect_run(t, args, report_lines(files, " unix"), 0);
     }
 };
 
@@ -121,7 +105,7 @@ TEST_F(wildcard_e2e, nosort_keeps_the_set_and_own_files_first)
     // The order is the system's: compare the lines as a set, and check
     // that the top directory's own files still come first.
     std::vector<std::string> got;
-    const std::string nl = lines("\n");
+    const std::string nl = e2e::lines("\n");
     for (size_t pos = 0; pos < r.out.size();) {
         size_t end = r.out.find(nl, pos);
         if (end == std::string::npos)
@@ -131,7 +115,7 @@ TEST_F(wildcard_e2e, nosort_keeps_the_set_and_own_files_first)
     }
     std::vector<std::string> want;
     for (const std::string& f : all_txt)
-        want.push_back(report({f}));
+        want.push_back(e2e::report_line(f, " unix"));
     ASSERT_EQ(got.size(), want.size()) << r.out;
     std::vector<std::string> top(got.begin(), got.begin() + 3);
     std::sort(top.begin(), top.end());
@@ -149,33 +133,30 @@ TEST_F(wildcard_e2e, unmatched_and_rejected_patterns)
         names args;
         std::string out;
     } cases[] = {
-        {{"/v", "*.x"}, error("no match file", "*.x")},
+        {{"/v", "*.x"}, error_line("no match file", "*.x")},
         // The last unmatched pattern is named, and nothing is reported.
-        {{"/v", "*.x", "*.txt", "*.y"}, error("no match file", "*.y")},
-        {{"/v", "*.y", "*.txt", "*.x."}, error("no match file", "*.x.")},
+        {{"/v", "*.x", "*.txt", "*.y"}, error_line("no match file", "*.y")},
+        {{"/v", "*.y", "*.txt", "*.x."}, error_line("no match file", "*.x.")},
         // Directories never match.
-        {{"/v", "su*"}, error("no match file", "su*")},
+        {{"/v", "su*"}, error_line("no match file", "su*")},
         // Hidden files and hidden directories need /hidden and are never
         // entered by /subdir.
-        {{"/v", ".h*"}, error("no match file", ".h*")},
-        {{"/v", "h.*", "/subdir", "/hidden"}, error("no match file", "h.*")},
+        {{"/v", ".h*"}, error_line("no match file", ".h*")},
+        {{"/v", "h.*", "/subdir", "/hidden"}, error_line("no match file", "h.*")},
         // Matches only below need /subdir.
-        {{"/v", "g.*"}, error("no match file", "g.*")},
-        {{"/v", "missing\\*.txt"}, error("no match file", "missing\\*.txt")},
+        {{"/v", "g.*"}, error_line("no match file", "g.*")},
+        {{"/v", "missing\\*.txt"}, error_line("no match file", "missing\\*.txt")},
         // Its only file has an extension.
-        {{"/v", "sub\\deep\\*"}, error("no match file", "sub\\deep\\*")},
+        {{"/v", "sub\\deep\\*"}, error_line("no match file", "sub\\deep\\*")},
         // An argument that begins with '-' is an option, never a pattern;
         // the word is reported without its '-'.
-        {{"/v", "-*.txt"}, error("unknown option", "*.txt")},
+        {{"/v", "-*.txt"}, error_line("unknown option", "*.txt")},
         // Only the whole words are options of the expansion.
-        {{"/v", "*.txt", "/subdirs"}, error("unknown option", "subdirs")},
-        {{"/v", "*.txt", "-sub"}, error("unknown option", "sub")},
+        {{"/v", "*.txt", "/subdirs"}, error_line("unknown option", "subdirs")},
+        {{"/v", "*.txt", "-sub"}, error_line("unknown option", "sub")},
     };
-    for (const auto& c : cases) {
-        auto r = t.kelto(c.args);
-        EXPECT_EQ(r.exit_code, 2) << c.args[1];
-        EXPECT_EQ(r.out, c.out) << c.args[1];
-    }
+    for (const auto& c : cases)
+        expect_run(t, c.args, c.out, 2);
 }
 
 TEST(wildcard_e2e_convert, expanded_files_are_converted_byte_for_byte)
@@ -214,25 +195,20 @@ TEST(wildcard_e2e_convert, expanded_files_are_converted_byte_for_byte)
 
 TEST(wildcard_e2e_convert, unmatched_pattern_touches_no_file)
 {
-    e2e::temp_dir t;
-    t.write("a.txt", "a\r\n");
-    auto r = t.kelto({"/du", "*.txt", "*.x"});
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out, error("no match file", "*.x"));
-    EXPECT_EQ(t.read("a.txt"), "a\r\n");
+    const e2e::files_t files = {{"a.txt", "a\r\n"}};
+    e2e::expect_scenario(
+        {files, {"/du", "*.txt", "*.x"}, error_line("no match file", "*.x"), 2, files});
 }
 
 TEST(wildcard_e2e_convert, leftover_temporary_file_is_never_converted)
 {
     // kelto.tmp sorts before x.txt, so it is the first file of "*.*".
-    e2e::temp_dir t;
-    t.write("kelto.tmp", "left\r\nover\r\n");
-    t.write("x.txt", "x\r\n");
-    auto r = t.kelto({"/du", "*.*"});
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out, error("cannot convert temporary file", "kelto.tmp"));
-    EXPECT_EQ(t.read("kelto.tmp"), "left\r\nover\r\n");
-    EXPECT_EQ(t.read("x.txt"), "x\r\n");
+    const e2e::files_t files = {{"kelto.tmp", "left\r\nover\r\n"}, {"x.txt", "x\r\n"}};
+    e2e::expect_scenario({files,
+                          {"/du", "*.*"},
+                          error_line("cannot convert temporary file", "kelto.tmp"),
+                          2,
+                          files});
 }
 
 // The cases below need POSIX means: links, FIFOs and permission bits.
@@ -240,11 +216,7 @@ class wildcard_e2e_posix : public ::testing::Test {
 protected:
     e2e::temp_dir t;
 
-    void SetUp() override
-    {
-        if (!e2e::config().posix)
-            GTEST_SKIP() << "needs symbolic links, FIFOs and permission bits (--no-posix)";
-    }
+    void SetUp() override { POSIX_ONLY(); }
 };
 
 TEST_F(wildcard_e2e_posix, links_fifos_and_backslash_names_are_left_out)
@@ -259,9 +231,8 @@ TEST_F(wildcard_e2e_posix, links_fifos_and_backslash_names_are_left_out)
     // Opened, a FIFO without a writer would block the run.
     t.make_fifo("fifo.txt");
     t.write("odd\\name.txt", "x\n");
-    auto r = t.kelto({"/v", "*.txt", "/subdir"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, report({"a.txt", "link.txt", "sub\\b.txt"}));
+    expect_run(t, {"/v", "*.txt", "/subdir"},
+               report_lines({"a.txt", "link.txt", "sub\\b.txt"}, " unix"), 0);
 }
 
 TEST_F(wildcard_e2e_posix, read_only_files_match_and_are_refused)
@@ -270,10 +241,10 @@ TEST_F(wildcard_e2e_posix, read_only_files_match_and_are_refused)
     t.write("b.txt", "b\r\n");
     t.chmod("b.txt", 0444);
     auto r = t.kelto({"/v", "*.txt"});
-    EXPECT_EQ(r.out, report({"a.txt", "b.txt"}, " dos"));
+    EXPECT_EQ(r.out, report_lines({"a.txt", "b.txt"}, " dos"));
     r = t.kelto({"/du", "*.txt"});
     EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out, error("cannot open file", "b.txt"));
+    EXPECT_EQ(r.out, error_line("cannot open file", "b.txt"));
     EXPECT_EQ(t.read("a.txt"), "a\n");
     EXPECT_EQ(t.read("b.txt"), "b\r\n");
 }
@@ -285,13 +256,9 @@ TEST_F(wildcard_e2e_posix, drives_and_slashes_find_nothing)
     t.write("C:/a.txt", "x\n");
     t.make_dir("sub");
     t.write("sub/a.txt", "x\n");
-    for (const char* pattern : {"C:*.txt", "C:\\*.txt", "sub/*.txt", "./*.txt"}) {
-        auto r = t.kelto({"/v", pattern});
-        EXPECT_EQ(r.exit_code, 2) << pattern;
-        EXPECT_EQ(r.out, error("no match file", pattern)) << pattern;
-    }
-    auto r = t.kelto({"/v", "sub\\*.txt"});
-    EXPECT_EQ(r.out, report({"sub\\a.txt"}));
+    for (const char* pattern : {"C:*.txt", "C:\\*.txt", "sub/*.txt", "./*.txt"})
+        expect_run(t, {"/v", pattern}, error_line("no match file", pattern), 2);
+    expect_run(t, {"/v", "sub\\*.txt"}, report_lines({"sub\\a.txt"}, " unix"), 0);
 }
 
 }  // namespace

@@ -10,15 +10,9 @@
 
 namespace {
 
-using e2e::lines;
-
-std::string report(const std::vector<std::string>& files, const std::string& types)
-{
-    std::string out;
-    for (const std::string& f : files)
-        out += f + std::string(f.size() < 30 ? 30 - f.size() : 0, ' ') + " " + types + "\n";
-    return lines(out);
-}
+using e2e::error_line;
+using e2e::expect_run;
+using e2e::report_lines;
 
 class windows_e2e : public ::testing::Test {
 protected:
@@ -49,14 +43,9 @@ TEST_F(windows_e2e, drives_reach_files_through_patterns_and_names)
         {{"/v", dir + "\\sub\\*.*"}, {dir + "\\sub\\b.txt"}},
         {{"/v", dir + "\\a.txt", drive + "sub\\b.txt"}, {dir + "\\a.txt", drive + "sub\\b.txt"}},
     };
-    for (const auto& c : cases) {
-        auto r = t.kelto(c.args);
-        EXPECT_EQ(r.exit_code, 0) << c.args[1];
-        EXPECT_EQ(r.out, report(c.files, "dos")) << c.args[1];
-    }
-    auto r = t.kelto({"/du", drive + "*.txt", "/subdir"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "");
+    for (const auto& c : cases)
+        expect_run(t, c.args, report_lines(c.files, " dos"), 0);
+    expect_run(t, {"/du", drive + "*.txt", "/subdir"}, "", 0);
     EXPECT_EQ(t.read("a.txt"), "a\n");
     EXPECT_EQ(t.read("sub/b.txt"), "b\n");
 }
@@ -66,11 +55,8 @@ TEST_F(windows_e2e, a_slash_in_a_pattern_finds_nothing)
     // The system would find sub's files, and the tool would then take the
     // current directory's files of those names.
     t.write("b.txt", "top\r\n");
-    for (const std::string pattern : {"sub/*.txt", "./sub\\*.txt", "sub\\..\\sub/*.txt"}) {
-        auto r = t.kelto({"/du", pattern});
-        EXPECT_EQ(r.exit_code, 2) << pattern;
-        EXPECT_EQ(r.out, lines("error : no match file : " + pattern + ".\n")) << pattern;
-    }
+    for (const std::string pattern : {"sub/*.txt", "./sub\\*.txt", "sub\\..\\sub/*.txt"})
+        expect_run(t, {"/du", pattern}, error_line("no match file", pattern), 2);
     EXPECT_EQ(t.read("b.txt"), "top\r\n");
     EXPECT_EQ(t.read("sub/b.txt"), "b\r\n");
 }
@@ -81,12 +67,8 @@ TEST_F(windows_e2e, read_only_files_match_and_are_refused)
     // under Wine; on Windows the attribute itself.
     t.write("b.txt", "b\r\n");
     t.chmod("b.txt", 0444);
-    auto r = t.kelto({"/v", "*.txt"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, report({"a.txt", "b.txt"}, "dos"));
-    r = t.kelto({"/du", "*.txt"});
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out, lines("error : cannot open file : b.txt.\n"));
+    expect_run(t, {"/v", "*.txt"}, report_lines({"a.txt", "b.txt"}, " dos"), 0);
+    expect_run(t, {"/du", "*.txt"}, error_line("cannot open file", "b.txt"), 2);
     EXPECT_EQ(t.read("a.txt"), "a\n");
     EXPECT_EQ(t.read("b.txt"), "b\r\n");
     // The converted content waits in the temporary file.

@@ -11,6 +11,8 @@
 #include <iterator>
 #include <string>
 
+#include "expected_text.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -82,19 +84,18 @@ protected:
     }
 };
 
-// A report line as printed on Windows: the name in 30 columns, the types,
-// and the line feed leaving the text stream as CR LF.
-std::string report(const std::string& name, const std::string& types)
+using expected::report_line;
+
+// The tool's text as the Windows program prints it: each line feed leaves
+// the text stream as CR LF.
+std::string crlf(const std::string& text)
 {
-    std::string line = name;
-    if (line.size() < 30)
-        line.resize(30, ' ');
-    return line + " " + types + "\r\n";
+    return expected::with_line_feed(text, "\r\n");
 }
 
 std::string cannot_open(const std::string& name)
 {
-    return "error : cannot open file : " + name + ".\r\n";
+    return expected::error_line("cannot open file", name);
 }
 
 TEST_F(windows_start_test, arguments_split_at_blanks_and_tabs_outside_quotes)
@@ -106,16 +107,17 @@ TEST_F(windows_start_test, arguments_split_at_blanks_and_tabs_outside_quotes)
         std::string out;
         DWORD exit_code;
     } cases[] = {
-        {" /v \"a b.txt\"", report("a b.txt", "dos"), 0},
-        {" /v a\" \"b.txt", report("a b.txt", "dos"), 0},
-        {"\t/v\t\"a b.txt\"\tt.txt", report("a b.txt", "dos") + report("t.txt", "unix"), 0},
-        {"   /v    t.txt   ", report("t.txt", "unix"), 0},
-        {" \"/v\" \"t.txt\"", report("t.txt", "unix"), 0},
-        {" /v \"t.txt", report("t.txt", "unix"), 0},  // an unclosed quote ends with the line
-        {" /v .\\t.txt", report(".\\t.txt", "unix"), 0},
+        {" /v \"a b.txt\"", report_line("a b.txt", " dos"), 0},
+        {" /v a\" \"b.txt", report_line("a b.txt", " dos"), 0},
+        {"\t/v\t\"a b.txt\"\tt.txt", report_line("a b.txt", " dos") + report_line("t.txt", " unix"),
+         0},
+        {"   /v    t.txt   ", report_line("t.txt", " unix"), 0},
+        {" \"/v\" \"t.txt\"", report_line("t.txt", " unix"), 0},
+        {" /v \"t.txt", report_line("t.txt", " unix"), 0},  // an unclosed quote ends with the line
+        {" /v .\\t.txt", report_line(".\\t.txt", " unix"), 0},
         {" /v \"\"", cannot_open(""), 2},
-        {" /v t.txt \"\" README", report("t.txt", "unix") + cannot_open(""), 2},
-        {" /v \"\"t.txt", report("t.txt", "unix"), 0},
+        {" /v t.txt \"\" README", report_line("t.txt", " unix") + cannot_open(""), 2},
+        {" /v \"\"t.txt", report_line("t.txt", " unix"), 0},
         // The runtime: nofile" (\" is a quote there).
         {" /v \"nofile\\\"", cannot_open("nofile\\"), 2},
         // The runtime: nofile" and t.txt.
@@ -125,7 +127,7 @@ TEST_F(windows_start_test, arguments_split_at_blanks_and_tabs_outside_quotes)
     };
     for (const auto& c : cases) {
         run_result r = run(c.tail);
-        EXPECT_EQ(r.out, c.out) << c.tail;
+        EXPECT_EQ(r.out, crlf(c.out)) << c.tail;
         EXPECT_EQ(r.exit_code, c.exit_code) << c.tail;
     }
 }
@@ -135,7 +137,7 @@ TEST_F(windows_start_test, a_pattern_reaches_the_tool_unexpanded)
     // The runtime's globbing would hand on every name; the tool's own rule
     // lets a pattern without extension match only names without one.
     run_result r = run(" /v *");
-    EXPECT_EQ(r.out, report("README", "mac"));
+    EXPECT_EQ(r.out, crlf(report_line("README", " mac")));
     EXPECT_EQ(r.exit_code, 0u);
 }
 
@@ -145,7 +147,7 @@ TEST_F(windows_start_test, drive_letters_and_backslashes_reach_the_system)
     const std::string full = (dir / "t.txt").string();
     for (const std::string& arg : {drive + "t.txt", full, std::string("..\\work\\t.txt")}) {
         run_result r = run(" /v " + arg);
-        EXPECT_EQ(r.out, report(arg, "unix")) << arg;
+        EXPECT_EQ(r.out, crlf(report_line(arg, " unix"))) << arg;
         EXPECT_EQ(r.exit_code, 0u) << arg;
     }
 }
