@@ -18,6 +18,7 @@ namespace {
 
 using e2e::checked_run;
 using e2e::error_line;
+using e2e::expect_run;
 using e2e::expect_scenario;
 using e2e::files_t;
 using e2e::report_line;
@@ -67,7 +68,7 @@ TEST(bad_input, empty_arguments)
     });
     // An empty name and nothing to do: the usage, as for no arguments.
     e2e::temp_dir t;
-    e2e::expect_run(t, {"", ""}, e2e::usage(), 2);
+    expect_run(t, {"", ""}, e2e::usage(), 2);
 }
 
 TEST(bad_input, names_of_only_dots)
@@ -91,14 +92,10 @@ TEST(bad_input, thousands_of_arguments)
         args.push_back(name);
         report += report_line(name, " dos");
     }
-    e2e::run_result r = checked_run(t, args);
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, report);
+    expect_run(t, args, report, 0);
 
     args[0] = "/du";
-    r = checked_run(t, args);
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "");
+    expect_run(t, args, "", 0);
     for (size_t i = 1; i < args.size(); ++i)
         ASSERT_EQ(t.read(args[i]), "x\ny\n") << args[i];
     EXPECT_FALSE(t.exists("kelto.tmp"));
@@ -106,9 +103,7 @@ TEST(bad_input, thousands_of_arguments)
     // 20000 repetitions of one option weigh no more than one.
     std::vector<std::string> repeated(20000, "-V");
     repeated.push_back(args[1]);
-    r = checked_run(t, repeated);
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, report_line(args[1], " unix"));
+    expect_run(t, repeated, report_line(args[1], " unix"), 0);
 }
 
 // Any byte but NUL, '/' and '\' may stand in a POSIX file name; the tool
@@ -135,12 +130,8 @@ TEST(bad_input, names_with_control_characters_and_lead_bytes)
         SCOPED_TRACE(::testing::PrintToString(name));
         e2e::temp_dir t;
         t.write(name, "1\r\n2\r\n");
-        e2e::run_result r = checked_run(t, {"/v", name});
-        EXPECT_EQ(r.exit_code, 0);
-        EXPECT_EQ(r.out, report_line(name, " dos"));
-        r = checked_run(t, {"/du", name});
-        EXPECT_EQ(r.exit_code, 0);
-        EXPECT_EQ(r.out, "");
+        expect_run(t, {"/v", name}, report_line(name, " dos"), 0);
+        expect_run(t, {"/du", name}, "", 0);
         EXPECT_EQ(t.read(name), "1\n2\n");
         EXPECT_FALSE(t.exists("kelto.tmp"));
     }
@@ -153,9 +144,7 @@ TEST(bad_input, a_fifo_is_refused_without_waiting_for_a_writer)
         SCOPED_TRACE(option);
         e2e::temp_dir t;
         t.make_fifo("pipe");
-        e2e::run_result r = checked_run(t, {option, "pipe"});
-        EXPECT_EQ(r.exit_code, 2);
-        EXPECT_EQ(r.out, cannot_open("pipe"));
+        expect_run(t, {option, "pipe"}, cannot_open("pipe"), 2);
         EXPECT_FALSE(t.exists("kelto.tmp"));
     }
 }
@@ -180,9 +169,7 @@ TEST(bad_input, an_unreadable_file_among_readable_ones)
         e2e::temp_dir t;
         t.write("a.txt", "a\r\n");
         t.write("b.txt", "b\r\n");
-        e2e::run_result r = checked_run(t, {c.option, "a.txt", mem, "b.txt"});
-        EXPECT_EQ(r.exit_code, 2);
-        EXPECT_EQ(r.out, c.out);
+        expect_run(t, {c.option, "a.txt", mem, "b.txt"}, c.out, 2);
         EXPECT_EQ(t.read("a.txt"), std::string(c.option) == "/du" ? "a\n" : "a\r\n");
         EXPECT_EQ(t.read("b.txt"), "b\r\n");
         EXPECT_FALSE(t.exists("kelto.tmp"));
@@ -321,9 +308,7 @@ TEST(bad_input, thousands_of_patterns)
         args.push_back(i % 2 ? "*.txt" : "?.TXT");
         report += report_line("a.txt", " dos");
     }
-    e2e::run_result r = checked_run(t, args);
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, report);
+    expect_run(t, args, report, 0);
 }
 
 // A directory path of exactly LEN bytes, in the tool's writing ('\' after
@@ -365,14 +350,10 @@ TEST(bad_input, patterns_at_and_past_the_search_limit)
         std::string dir = make_long_dir(t, len);
         t.write(host_path(dir) + "x.txt", "1\r\n");
         std::string pattern = dir + "*.txt";
-        e2e::run_result r = checked_run(t, {"/v", pattern});
-        if (pattern.size() <= 1022) {
-            EXPECT_EQ(r.exit_code, 0);
-            EXPECT_EQ(r.out, report_line(dir + "x.txt", " dos"));
-        } else {
-            EXPECT_EQ(r.exit_code, 2);
-            EXPECT_EQ(r.out, no_match(pattern));
-        }
+        if (pattern.size() <= 1022)
+            expect_run(t, {"/v", pattern}, report_line(dir + "x.txt", " dos"), 0);
+        else
+            expect_run(t, {"/v", pattern}, no_match(pattern), 2);
     }
 }
 
@@ -388,12 +369,10 @@ TEST(bad_input, subdirectories_at_and_past_the_path_limit)
         t.make_dir(host_path(dir) + "x");
         t.write(host_path(dir) + "g", "1\r\n");
         t.write(host_path(dir) + "x/f", "1\r\n");
-        e2e::run_result r = checked_run(t, {"/v", "/subdir", "*"});
-        EXPECT_EQ(r.exit_code, 0);
         std::vector<std::string> found = {dir + "g"};
         if (len <= 1019)
             found.push_back(dir + "x\\f");
-        EXPECT_EQ(r.out, report_lines(found, " dos"));
+        expect_run(t, {"/v", "/subdir", "*"}, report_lines(found, " dos"), 0);
     }
 }
 
@@ -417,12 +396,9 @@ TEST(bad_input, a_tree_as_deep_as_the_limits_allow)
                 found.push_back(dos + "f");
         }
     }
-    e2e::run_result r = checked_run(t, {"/v", "/subdir", "*"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, report_lines(found, " dos"));
+    expect_run(t, {"/v", "/subdir", "*"}, report_lines(found, " dos"), 0);
     // Converting reaches the same files and nothing else.
-    r = checked_run(t, {"/du", "/subdir", "*"});
-    EXPECT_EQ(r.exit_code, 0);
+    expect_run(t, {"/du", "/subdir", "*"}, "", 0);
     EXPECT_EQ(t.read(host_path(found.back())), "1\n");
     EXPECT_EQ(t.read(host + "/f"), "1\r\n");
 }

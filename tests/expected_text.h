@@ -1,6 +1,7 @@
-// What the tool prints, written once for every test program that reads its
-// output: the report line, the error line and the screens. Header-only, so
-// that the Windows test program, which has no harness, shares the wording.
+// What the tests expect of the tool, written once for every test program:
+// the report line, the error line and the screens it prints, and the bytes
+// of literals with NUL bytes in them. Header-only, so that the test programs
+// without the harness (the Windows start-up tests, the unit tests) share it.
 //
 // Each text ends its lines with "\n"; with_line_feed writes them the way a
 // given build of the tool prints them.

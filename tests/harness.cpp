@@ -461,6 +461,7 @@ run_result checked_run(const temp_dir& dir, const args_t& args, run_options opts
 void expect_run(const temp_dir& dir, const args_t& args, const std::string& out, int code,
                 const run_options& opts)
 {
+    SCOPED_TRACE("kelto " + ::testing::PrintToString(args));
     run_result r = checked_run(dir, args, opts);
     EXPECT_TRUE(same_bytes(r.out, out)) << "standard output";
     EXPECT_EQ(r.exit_code, code);
@@ -468,7 +469,6 @@ void expect_run(const temp_dir& dir, const args_t& args, const std::string& out,
 
 void expect_scenario(const scenario& s)
 {
-    SCOPED_TRACE("kelto " + ::testing::PrintToString(s.args));
     temp_dir dir;
     for (const auto& [name, bytes] : s.before) {
         for (size_t slash = name.find('/'); slash != std::string::npos;
@@ -479,7 +479,8 @@ void expect_scenario(const scenario& s)
         dir.write(name, bytes);
     }
     expect_run(dir, s.args, s.out, s.code);
-    EXPECT_TRUE(same_files(dir.tree(), s.after));
+    EXPECT_TRUE(same_files(dir.tree(), s.after))
+        << "files after kelto " << ::testing::PrintToString(s.args);
 }
 
 }  // namespace e2e

@@ -3,16 +3,13 @@
 
 #include <string>
 
+#include "expected_text.h"
 #include "scan.h"
 #include "scratch_file.h"
 
 namespace {
 
-template <size_t N>
-std::string bytes_of(const char (&s)[N])
-{
-    return std::string(s, N - 1);
-}
+using expected::bytes_of;
 
 std::string convert(const std::string& input, int from, int to)
 {
