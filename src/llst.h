@@ -28,41 +28,44 @@ class Tournament {
 public:
     Tournament(std::vector<ListLink<T>*>& links, Compare& compare) : links(links), compare(compare)
     {
-        int n = static_cast<int>(links.size());
-        while (leaves < n)
+        while (leaves < links.size())
             leaves *= 2;
-        node.assign(2 * static_cast<std::size_t>(leaves), -1);
-        for (int i = 0; i < n; ++i)
-            node[leaves + i] = i;
-        for (int k = leaves - 1; k > 0; --k)
-            node[k] = play(node[2 * k], node[2 * k + 1]);
+        node.assign(2 * leaves, -1);
+        for (std::size_t i = 0; i < links.size(); ++i)
+            node[leaves + i] = static_cast<int>(i);
+        for (std::size_t k = leaves - 1; k > 0; --k)
+            replay(k);
     }
 
     // Exchanges the winner into position I, the first unplaced one, and
     // replays the two paths from the changed leaves up to the root.
-    void place(int i)
+    void place(std::size_t i)
     {
-        int m = node[1];
+        auto m = static_cast<std::size_t>(node[1]);
         std::swap(links[i], links[m]);
         node[leaves + i] = -1;
-        for (int a = (leaves + i) / 2, b = (leaves + m) / 2; a > 0; a /= 2, b /= 2) {
-            node[a] = play(node[2 * a], node[2 * a + 1]);
+        for (std::size_t a = (leaves + i) / 2, b = (leaves + m) / 2; a > 0; a /= 2, b /= 2) {
+            replay(a);
             if (b != a)
-                node[b] = play(node[2 * b], node[2 * b + 1]);
+                replay(b);
         }
     }
 
 private:
-    int play(int earlier, int later)
+    // Node K gets the winner of its two children.
+    void replay(std::size_t k)
     {
+        int earlier = node[2 * k];
+        int later = node[2 * k + 1];
         if (earlier < 0 || later < 0)
-            return earlier < 0 ? later : earlier;
-        return compare(links[earlier]->item, links[later]->item) > 0 ? later : earlier;
+            node[k] = earlier < 0 ? later : earlier;
+        else
+            node[k] = compare(links[earlier]->item, links[later]->item) > 0 ? later : earlier;
     }
 
     std::vector<ListLink<T>*>& links;
     Compare& compare;
-    int leaves = 1;
+    std::size_t leaves = 1;
     std::vector<int> node;
 };
 
@@ -176,7 +179,7 @@ public:
         for (ListLink<T>* link = top_link.next; link != &end_link; link = link->next)
             links.push_back(link);
         Tournament<T, Compare> tournament(links, compare);
-        for (int i = 0; i < total_num; ++i)
+        for (std::size_t i = 0; i < links.size(); ++i)
             tournament.place(i);
         ListLink<T>* prev = &top_link;
         for (ListLink<T>* link : links) {
