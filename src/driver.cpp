@@ -56,9 +56,11 @@ struct run_state {
     int processed = 0;
 };
 
-bool is_option(const char* arg)
+// Entry I of ARGV is an option when it was typed with '/' or '-' first; a
+// path that a pattern found names a file, whatever its first byte.
+bool is_option(char* const* argv, int i)
 {
-    return arg[0] == '/' || arg[0] == '-';
+    return (argv[i][0] == '/' || argv[i][0] == '-') && !found_by_pattern(i);
 }
 
 void read_option(run_state& run, const char* word)
@@ -83,7 +85,9 @@ void read_option(run_state& run, const char* word)
 
 // Prints the report line of one file. A report that could not be written
 // ends the run: going on would convert files the user was not told about.
-void report_file(const char* name)
+// Standard output keeps lines in its buffer, so a line that comes BEFORE a
+// conversion is flushed: its failure must be seen while the file is intact.
+void report_file(const char* name, bool before_conversion)
 {
     FileStream in;
     in.open(name, open_read);
@@ -99,7 +103,7 @@ void report_file(const char* name)
     if (found & FOUND_MAC)
         fputs(" mac", stdout);
     putchar('\n');
-    if (ferror(stdout))
+    if ((before_conversion && fflush(stdout) != 0) || ferror(stdout))
         finish(2);
 }
 
@@ -151,7 +155,7 @@ int kelto_main(int argc, char** argv)
         report_error("no match file", unmatched, true);
 
     for (int i = 1; i < argc; ++i) {
-        if (is_option(argv[i]))
+        if (is_option(argv, i))
             read_option(run, argv[i] + 1);
     }
     if (run.describe) {
@@ -160,11 +164,11 @@ int kelto_main(int argc, char** argv)
     }
 
     for (int i = 1; i < argc; ++i) {
-        const char* name = argv[i];
-        if (is_option(name))
+        if (is_option(argv, i))
             continue;
+        const char* name = argv[i];
         if (run.report_types) {
-            report_file(name);
+            report_file(name, run.from_type != 0);
             ++run.processed;
         }
         if (run.from_type) {

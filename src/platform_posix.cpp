@@ -50,12 +50,14 @@ void release_buffer(const FILE* f)
     }
 }
 
+// Every '\' that is a character of its own becomes '/'; the second byte of
+// a two-byte character keeps its value, whatever it is.
 std::string os_path(const char* name)
 {
     std::string path(name);
-    for (char& c : path) {
-        if (c == '\\')
-            c = '/';
+    for (size_t pos = 0; pos < path.size(); pos += char_size(path.c_str() + pos)) {
+        if (path[pos] == '\\')
+            path[pos] = '/';
     }
     return path;
 }
@@ -171,35 +173,33 @@ struct find_handle {
 
 namespace {
 
-// A ':' that is a character of its own names a drive, which POSIX lacks.
-bool names_drive(const char* dir_part, int len)
+// True when C is a character of its own among the first LEN bytes of S; the
+// second byte of a two-byte character never counts.
+bool holds_char(const char* s, size_t len, char c)
 {
-    for (int pos = 0; pos < len; pos += char_size(dir_part + pos)) {
-        if (dir_part[pos] == ':')
+    for (size_t pos = 0; pos < len; pos += char_size(s + pos)) {
+        if (s[pos] == c)
             return true;
     }
     return false;
 }
 
 // The attributes of a listed entry, or -1 for an entry that is left out:
-// only real directories and regular files (a symbolic link to a regular file
-// counts as that file) are listed. A link to a directory would let a walk
-// through subdirectories loop or leave the tree; a broken link names
-// nothing; a FIFO, socket or device could block a read forever.
+// only real directories and regular files are listed. A symbolic link is
+// never followed: one to a directory would let a walk through
+// subdirectories loop or leave the tree, and one to a file would let
+// whoever can write in the tree choose a file elsewhere to be rewritten. A
+// FIFO, socket or device could block a read forever.
 int entry_attributes(DIR* dir, const char* name)
 {
     struct stat st;
     if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return -1;
     int attrib = 0;
-    if (S_ISDIR(st.st_mode)) {
+    if (S_ISDIR(st.st_mode))
         attrib = attr_directory;
-    } else if (S_ISLNK(st.st_mode)) {
-        if (fstatat(dirfd(dir), name, &st, 0) != 0 || !S_ISREG(st.st_mode))
-            return -1;
-    } else if (!S_ISREG(st.st_mode)) {
+    else if (!S_ISREG(st.st_mode))
         return -1;
-    }
     // The UNIX convention for hidden files, and the read-only rule of the
     // file layer; POSIX has no system attribute.
     if (name[0] == '.')
@@ -215,7 +215,7 @@ bool listed(const find_handle* h, const char* name, find_entry* out)
     // A name too long for the entry is left out rather than cut short: a
     // shortened name would denote another file. A name with a '\' would
     // too, once written into a DOS path.
-    if (len >= sizeof out->name || std::strchr(name, '\\'))
+    if (len >= sizeof out->name || holds_char(name, len, '\\'))
         return false;
     if (!dos_match(h->pattern.c_str(), name))
         return false;
@@ -233,10 +233,11 @@ find_handle* plat_find_first(const char* search, find_entry* out)
 {
     int len = dir_prefix_length(search);
     const char* pattern = search + len;
-    // A pattern such as src/*.c finds nothing: the directory part is written
-    // with '\', and the paths made from the names found must never leave out
-    // the directory they were found in.
-    if (names_drive(search, len) || std::strchr(pattern, '/'))
+    // A ':' names a drive, which POSIX lacks. A pattern such as src/*.c
+    // finds nothing: the directory part is written with '\', and the paths
+    // made from the names found must never leave out the directory they were
+    // found in.
+    if (holds_char(search, len, ':') || std::strchr(pattern, '/'))
         return nullptr;
     std::string dir = os_path(std::string(search, len).c_str());
     DIR* d = opendir(dir.empty() ? "." : dir.c_str());

@@ -5,6 +5,8 @@
 #define NOMINMAX
 #include "platform.h"
 
+#include "wildcard.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -193,10 +195,11 @@ void plat_exit(int code)
 find_handle* plat_find_first(const char* search, find_entry* out)
 {
     // The system takes '/' as a separator too, but the tool builds each
-    // match's path from the part before the last '\' or ':' alone: sub/*.txt
+    // match's path from the part through the last '\' or ':': sub/*.txt
     // would find sub's files and hand on names of the current directory. So
-    // a '/' finds nothing, as on POSIX systems.
-    if (strchr(search, '/'))
+    // a '/' in the name pattern finds nothing, as on POSIX systems; in the
+    // directory part (./sub\*.txt) it is part of every path built.
+    if (strchr(search + dir_prefix_length(search), '/'))
         return nullptr;
     WIN32_FIND_DATAA data;
     HANDLE h = FindFirstFileA(search, &data);

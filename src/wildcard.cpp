@@ -248,6 +248,15 @@ bool opt_sort = true;
 bool opt_hidden = false;
 bool opt_system = false;
 
+namespace {
+
+// Which entries of the vector that expand_wildcards made last are paths
+// found by a pattern.
+bool* found_paths = nullptr;
+int found_count = 0;
+
+}  // namespace
+
 bool is_wildcard(const char* arg)
 {
     if (arg[0] == '/' || arg[0] == '-')
@@ -305,6 +314,8 @@ const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_a
     }
 
     char** args = new char*[ian + 1];
+    found_paths = new bool[ian + 1]();
+    found_count = ian;
     int ian2 = 0;
     if (argc > 0)
         args[ian2++] = argv[0];
@@ -318,6 +329,7 @@ const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_a
         tree[ia]->reset();
         while (FileEntry* f = tree[ia]->next_file()) {
             const char* path = f->full_path();
+            found_paths[ian2] = true;
             args[ian2++] = copy_string(path, length(path));
         }
     }
@@ -326,4 +338,10 @@ const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_a
     *new_argc = ian;
     *new_argv = args;
     return result;
+}
+
+bool found_by_pattern(int index)
+{
+    assert(index >= 0 && index < found_count);
+    return found_paths[index];
 }

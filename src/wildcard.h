@@ -120,3 +120,9 @@ bool wildcard_option(const char* arg);
 // ending in a null pointer, are stored through NEW_ARGC and NEW_ARGV; the
 // result is the last pattern that matched nothing, or null.
 const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_argv);
+
+// True when entry INDEX of the vector that expand_wildcards made last is the
+// path of a file that a pattern found. Such an entry names a file, whatever
+// its first byte: a file called -ud in the directory must not turn a report
+// into a conversion.
+bool found_by_pattern(int index);

@@ -106,8 +106,9 @@ TEST(bad_input, thousands_of_arguments)
     expect_run(t, repeated, report_line(args[1], " unix"), 0);
 }
 
-// Any byte but NUL, '/' and '\' may stand in a POSIX file name; the tool
-// passes such names through to the file and into its report unchanged.
+// Any byte but NUL, '/' and a '\' of its own may stand in a POSIX file name;
+// the tool passes such names through to the file and into its report
+// unchanged.
 TEST(bad_input, names_with_control_characters_and_lead_bytes)
 {
     POSIX_ONLY();
@@ -122,6 +123,7 @@ TEST(bad_input, names_with_control_characters_and_lead_bytes)
         "\x81",         // a lead byte alone
         "lead\x9f",     // a lead byte at the end
         "two\x81\x40",  // a whole two-byte character
+        "\x95\\x",      // a two-byte character whose second byte is '\'
         "\xfc",
         "\xff\xfe",
         " ",

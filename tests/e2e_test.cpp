@@ -268,7 +268,8 @@ TEST_F(e2e_test, an_unwritable_standard_output_fails_the_run)
     if (access("/dev/full", W_OK) != 0)
         GTEST_SKIP() << "no /dev/full on this system";
     t.write("f.txt", "a\r\n");
-    const args_t cases[] = {{"/?"}, {"/v", "f.txt"}, {}};
+    // A report that cannot be written stops the run before the conversion.
+    const args_t cases[] = {{"/?"}, {"/v", "f.txt"}, {}, {"/v", "/du", "f.txt"}};
     for (const args_t& args : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
         e2e::run_options full;

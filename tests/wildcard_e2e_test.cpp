@@ -200,6 +200,36 @@ TEST(wildcard_e2e_convert, unmatched_pattern_touches_no_file)
         {files, {"/du", "*.txt", "*.x"}, error_line("no match file", "*.x"), 2, files});
 }
 
+// Names that read like options. Found by a pattern they are files, reported
+// and converted under their own names; nothing in them is obeyed.
+TEST(wildcard_e2e_convert, found_names_are_files_whatever_they_begin_with)
+{
+    const std::string text = "x\r\n\r", converted = "x\n\r";
+    const struct {
+        const char* name;  // the file beside a.txt
+        names args;        // each pattern matches both files
+        bool reported;
+        bool converted;
+    } cases[] = {
+        {"-ud", {"/v", "*.*"}, true, false},           {"-mu", {"/du", "*.*"}, false, true},
+        {"-?", {"/du", "*.*"}, false, true},           {"-x.txt", {"/du", "*.txt"}, false, true},
+        {"-v", {"/du", "*.*"}, false, true},           {"-", {"/v", "*.*"}, true, false},
+        {"-subdir", {"/v", "/du", "*.*"}, true, true},
+    };
+    for (const auto& c : cases) {
+        // Windows names cannot hold a '?'.
+        if (!e2e::config().posix && std::string(c.name) == "-?")
+            continue;
+        SCOPED_TRACE(c.name);
+        const std::string& now = c.converted ? converted : text;
+        e2e::expect_scenario({{{c.name, text}, {"a.txt", text}},
+                              c.args,
+                              c.reported ? report_lines({c.name, "a.txt"}, " dos mac") : "",
+                              0,
+                              {{c.name, now}, {"a.txt", now}}});
+    }
+}
+
 TEST(wildcard_e2e_convert, leftover_temporary_file_is_never_converted)
 {
     // kelto.tmp sorts before x.txt, so it is the first file of "*.*".
@@ -224,15 +254,17 @@ TEST_F(wildcard_e2e_posix, links_fifos_and_backslash_names_are_left_out)
     t.write("a.txt", "x\n");
     t.make_dir("sub");
     t.write("sub/b.txt", "x\n");
-    // Followed, this link would make /subdir walk forever.
+    // Followed, this link would make /subdir walk forever, and one to a
+    // file would let whoever writes in the tree pick a file elsewhere.
     t.symlink("..", "sub/loop");
     t.symlink("a.txt", "link.txt");
     t.symlink("gone.txt", "broken.txt");
     // Opened, a FIFO without a writer would block the run.
     t.make_fifo("fifo.txt");
     t.write("odd\\name.txt", "x\n");
-    expect_run(t, {"/v", "*.txt", "/subdir"},
-               report_lines({"a.txt", "link.txt", "sub\\b.txt"}, " unix"), 0);
+    // A link is followed only when its name is typed.
+    expect_run(t, {"/v", "*.txt", "/subdir", "link.txt"},
+               report_lines({"a.txt", "sub\\b.txt", "link.txt"}, " unix"), 0);
 }
 
 TEST_F(wildcard_e2e_posix, read_only_files_match_and_are_refused)
@@ -258,7 +290,8 @@ TEST_F(wildcard_e2e_posix, drives_and_slashes_find_nothing)
     t.write("sub/a.txt", "x\n");
     for (const char* pattern : {"C:*.txt", "C:\\*.txt", "sub/*.txt", "./*.txt"})
         expect_run(t, {"/v", pattern}, error_line("no match file", pattern), 2);
-    expect_run(t, {"/v", "sub\\*.txt"}, report_lines({"sub\\a.txt"}, " unix"), 0);
+    expect_run(t, {"/v", "sub\\*.txt", "./sub\\*.txt"},
+               report_lines({"sub\\a.txt", "./sub\\a.txt"}, " unix"), 0);
 }
 
 }  // namespace

@@ -302,6 +302,9 @@ TEST(expand_wildcards, kept_arguments_are_the_old_pointers_and_paths_new_strings
     EXPECT_STREQ(new_argv[3], "y.h");
     // Each path is a copy of its own, not the tree's shared buffer.
     EXPECT_NE(new_argv[2], new_argv[3]);
+    // Only the paths found are files whatever their names.
+    for (int i = 0; i < new_argc; ++i)
+        EXPECT_EQ(found_by_pattern(i), i >= 2) << i;
 }
 
 TEST(wildcard_option, words_and_switches)
