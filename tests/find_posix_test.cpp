@@ -2,6 +2,7 @@
 // lists, with which attributes, for which search strings. The operating
 // system's order is never relied on: results are compared as sets.
 #include "platform.h"
+#include "scratch_file.h"
 
 #include <gtest/gtest.h>
 
@@ -29,9 +30,8 @@ protected:
     void SetUp() override
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = fs::temp_directory_path() / (std::string("kelto_find_") + info->name());
+        root = scratch_path(std::string("kelto_find_") + info->name() + "_");
         dir = root / "d";
-        fs::remove_all(root);
         fs::create_directories(dir);
         old_cwd = fs::current_path();
     }

@@ -259,18 +259,19 @@ run_result run_command(const std::string& program, const std::vector<std::string
         ADD_FAILURE() << "pipe: " << strerror(errno);
         return r;
     }
+    // With no reader left, the child's first write to the pipe fails. The
+    // reader goes before the fork: closed after it, a quick child could
+    // write while it is still there.
+    if (!opts.stdout_file.empty() || opts.stdout_closed_pipe) {
+        close(out[0]);
+        out[0] = -1;
+    }
     pid_t pid = fork();
     if (pid == 0)
         start_child(argv.data(), cwd.c_str(), opts, out[1], err[1], report[1]);
     close(out[1]);
     close(err[1]);
     close(report[1]);
-    // With no reader left, the child's first write to the pipe fails.
-    bool capture = opts.stdout_file.empty() && !opts.stdout_closed_pipe;
-    if (!capture) {
-        close(out[0]);
-        out[0] = -1;
-    }
     pid_t killer = opts.kill_after_us >= 0 ? start_killer(pid, opts.kill_after_us) : -1;
     drain(out[0], err[0], r);
     // The program is not reaped yet, so its process id cannot have gone to

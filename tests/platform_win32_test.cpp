@@ -1,6 +1,7 @@
 // The Windows platform layer on real files: what it refuses to open, how it
 // tells one file from another, and what the directory enumeration hands on.
 #include "platform.h"
+#include "scratch_file.h"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +25,7 @@ protected:
     void SetUp() override
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / (std::string("kelto_win32_") + info->name());
-        clear();
+        dir = scratch_path(std::string("kelto_win32_") + info->name() + "_");
         fs::create_directories(dir / "sub");
         old_cwd = fs::current_path();
         fs::current_path(dir);
@@ -176,19 +176,20 @@ TEST_F(platform_win32_test, find_hands_on_names_and_attributes_as_the_system_has
     every[".."] = attr_directory;
     EXPECT_EQ(find_all("*.*"), every);
 
-    // The directory part as the tree builds it: relative, absolute with '\',
-    // and a drive with no directory (the drive's current directory).
+    // The directory part as the tree builds it: relative, absolute with '\'
+    // (or '/'), and a drive with no directory (the drive's current directory).
     write_bytes("sub\\in.c", "");
     const std::map<std::string, unsigned> in_sub = {{"in.c", 0}};
     EXPECT_EQ(find_all("sub\\*.c"), in_sub);
     EXPECT_EQ(find_all(((dir / "sub").string() + "\\*.c").c_str()), in_sub);
+    EXPECT_EQ(find_all((dir.string() + "/sub\\*.c").c_str()), in_sub);
     fs::current_path(dir / "sub");
     EXPECT_EQ(find_all((dir.string().substr(0, 2) + "*.c").c_str()), in_sub);
 
     // The tool builds paths from what precedes the last '\' or ':', so a
-    // '/', which the system would take as a separator, finds nothing.
+    // '/' in the name pattern, which the system would take as a separator,
+    // finds nothing.
     EXPECT_TRUE(find_all("sub/*.c").empty());
-    EXPECT_TRUE(find_all((dir.string() + "/sub\\*.c").c_str()).empty());
     EXPECT_TRUE(find_all("*.none").empty());
     EXPECT_TRUE(find_all("missing\\*.*").empty());
 }

@@ -1,6 +1,6 @@
 // A named temporary file for the unit tests of the stream layer, removed when
-// the object goes. Named, because FileStream opens files by name and the
-// platform's own buffers come only with that open.
+// the object goes, and the unique scratch paths of the tests on real files. Named, because
+// FileStream opens files by name and the platform's own buffers come only with that open.
 #pragma once
 
 #include <cstdio>
@@ -10,14 +10,20 @@
 #include <random>
 #include <string>
 
+// A path of its own under the system's temporary directory: PREFIX and a
+// random number. A name fixed by the test alone would be shared by every run
+// of the suite at the same time (ctest's parallel processes, other builds).
+inline std::filesystem::path scratch_path(const std::string& prefix)
+{
+    static std::mt19937_64 gen{std::random_device{}()};
+    return std::filesystem::temp_directory_path() / (prefix + std::to_string(gen()));
+}
+
 class scratch_file {
 public:
     explicit scratch_file(const std::string& bytes = "")
+        : path(scratch_path("kelto_unit_").string())
     {
-        // Random names: ctest runs the cases as parallel processes.
-        static std::mt19937_64 gen{std::random_device{}()};
-        const auto dir = std::filesystem::temp_directory_path();
-        path = (dir / ("kelto_unit_" + std::to_string(gen()))).string();
         write(bytes);
     }
     ~scratch_file() { std::remove(path.c_str()); }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fileio.h"
+#include "scratch_file.h"
 
 namespace {
 
@@ -21,8 +22,7 @@ protected:
     void SetUp() override
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / (std::string("kelto_stream_") + info->name());
-        fs::remove_all(dir);
+        dir = scratch_path(std::string("kelto_stream_") + info->name() + "_");
         fs::create_directories(dir);
     }
     void TearDown() override { fs::remove_all(dir); }

@@ -4,6 +4,8 @@
 // current directory; each case runs kelto.exe in a fresh directory.
 #include <gtest/gtest.h>
 
+#include "scratch_file.h"
+
 #include <windows.h>
 
 #include <filesystem>
@@ -36,9 +38,8 @@ protected:
         ASSERT_TRUE(fs::exists(kelto))
             << kelto << ": run with the build directory as current directory";
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        top = fs::temp_directory_path() / (std::string("kelto_start_") + info->name());
+        top = scratch_path(std::string("kelto_start_") + info->name() + "_");
         dir = top / "work";
-        fs::remove_all(top);
         fs::create_directories(dir);
         write("a b.txt", "dos\r\n");
         write("t.txt", "unix\n");
