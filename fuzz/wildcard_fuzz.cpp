@@ -566,6 +566,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(new_argv[i] != nullptr && x.args[i] == new_argv[i]);
         if (x.kept[i] >= 0)
             check(new_argv[i] == argv[x.kept[i]]);
+        check(found_by_pattern(i) == (x.kept[i] < 0));
     }
     check(new_argv[new_argc] == nullptr);
     check(unmatched == (x.unmatched >= 0 ? argv[x.unmatched] : nullptr));
