@@ -85,8 +85,9 @@ void read_option(run_state& run, const char* word)
 
 // Prints the report line of one file. A report that could not be written
 // ends the run: going on would convert files the user was not told about.
-// Standard output keeps lines in its buffer, so a line that comes BEFORE a
-// conversion is flushed: its failure must be seen while the file is intact.
+// Standard output keeps lines in its buffer, so a line followed by a
+// conversion is flushed first: its failure must be seen while the file is
+// still as it was.
 void report_file(const char* name, bool before_conversion)
 {
     FileStream in;
