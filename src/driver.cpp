@@ -122,30 +122,66 @@ void print_usage()
     finish(2);
 }
 
+namespace {
+
+// Ends the run with the error, after deleting the temporary file: until the
+// copy back starts the named file is untouched, and the temporary file is
+// incomplete or no longer a conversion of the file.
+void drop_temp(FileStream& temp, const char* msg, const char* subject)
+{
+    plat_remove_temp(temp.stream);
+    report_error(msg, subject, true);
+}
+
+// True when the file open in IN is still as it was read: the same size and
+// modification time, so that nothing written to it meanwhile is lost.
+bool unchanged(FileStream& in, const file_stamp& read)
+{
+    file_stamp now;
+    return plat_stamp(in.stream, &now) && now.size == read.size && now.mtime == read.mtime &&
+           now.mtime_ns == read.mtime_ns;
+}
+
+bool same_file(const file_stamp& a, const file_stamp& b)
+{
+    return a.volume == b.volume && a.index == b.index;
+}
+
+}  // namespace
+
 void convert_file_in_place(const char* name, int from, int to)
 {
     FileStream in;
     in.open(name, open_read);
-    // Opening the temporary file empties it: when it is the very file to
+    // Taking over the temporary file empties it: when it is the very file to
     // convert, that would destroy the user's data.
     if (plat_same_file(in.stream, temp_file_name))
         report_error("cannot convert temporary file", name, true);
+    file_stamp read;
+    bool stamped = plat_stamp(in.stream, &read);
+    FileStream temp;
+    open_temp_file(temp);
+    convert_line_endings(in, temp, from, to);
+    if (in.failed() || !stamped)
+        drop_temp(temp, "cannot read file", name);
+    if (fflush(temp.stream) != 0 || temp.failed())
+        drop_temp(temp, "cannot write file", temp_file_name);
+    // The file is written back only where it was read: a name that now
+    // denotes another file, or a file written to meanwhile, is left alone.
     FileStream out;
-    out.open(temp_file_name, open_private);
-    convert_line_endings(in, out, from, to);
-    bool written = out.close();
-    bool read = !in.failed();
+    out.open(name, open_write);
+    file_stamp written;
+    if (!plat_stamp(out.stream, &written) || !same_file(written, read) || !unchanged(in, read))
+        drop_temp(temp, "file changed while converted", name);
     in.close();
-    // Until the copy back starts the named file is untouched, and an
-    // incomplete temporary file is worth nothing.
-    if (!read || !written) {
-        plat_remove(temp_file_name);
-        if (!read)
-            report_error("cannot read file", name, true);
-        report_error("cannot write file", temp_file_name, true);
-    }
-    copy_file(temp_file_name, name);
-    plat_remove(temp_file_name);
+    if (!plat_seal_temp(temp.stream))
+        drop_temp(temp, "cannot write file", temp_file_name);
+    copy_file(temp, temp_file_name, out, name);
+    plat_remove_temp(temp.stream);
+    temp.close();
+    // An interruption during the copy back ends the run once it is done.
+    if (plat_interrupted())
+        finish(2);
 }
 
 int kelto_main(int argc, char** argv)

@@ -49,19 +49,33 @@ bool FileStream::close()
     return ok;
 }
 
-void copy_file(const char* src, const char* dst)
+void open_temp_file(FileStream& temp)
 {
-    FileStream in;
-    in.open(src, open_read);
-    FileStream out;
-    out.open(dst, open_write);
-    for (int b; (b = in.get_byte()) != EOF;)
-        out.put_byte(b);
+    temp_status status = temp_failed;
+    temp.stream = plat_open_temp(temp_file_name, &status);
+    if (status == temp_in_use)
+        report_error("temporary file in use", temp_file_name, true);
+    if (status == temp_refused)
+        report_error("cannot use temporary file", temp_file_name, true);
+    if (!temp.stream)
+        report_error("cannot open file", temp_file_name, true);
+}
+
+void copy_file(FileStream& src, const char* src_name, FileStream& dst, const char* dst_name)
+{
+    if (!plat_truncate(dst.stream))
+        report_error("cannot write file", dst_name, true);
+    // The size of the platform's stream buffers: each block is one read and
+    // one write call, straight between the files and this block.
+    static char block[128 * 1024];
+    for (size_t n; (n = fread(block, 1, sizeof block, src.stream)) > 0;) {
+        if (fwrite(block, 1, n, dst.stream) != n)
+            break;
+    }
     // The destination is checked first: when its write failed, that is what
     // the user has to know, whatever happened on the source.
-    if (!out.close())
-        report_error("cannot write file", dst, true);
-    if (in.failed())
-        report_error("cannot read file", src, true);
-    in.close();
+    if (!dst.close())
+        report_error("cannot write file", dst_name, true);
+    if (src.failed())
+        report_error("cannot read file", src_name, true);
 }

@@ -40,6 +40,12 @@ public:
     bool close();
 };
 
-// Writes the bytes of SRC over DST. A read error on SRC or a write error on
-// DST ends the run; SRC is left in place either way.
-void copy_file(const char* src, const char* dst);
+// Opens the temporary file into TEMP, made or taken over for this run
+// alone; a temporary file that is in use or may not be taken over ends the
+// run, and so does one that cannot be opened.
+void open_temp_file(FileStream& temp);
+
+// Writes the bytes of SRC, from where it stands, over DST, which it empties
+// first, a block at a time, and closes DST. A failure ends the run, naming
+// the file that failed (SRC_NAME or DST_NAME); SRC is left open either way.
+void copy_file(FileStream& src, const char* src_name, FileStream& dst, const char* dst_name);

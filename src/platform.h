@@ -47,14 +47,15 @@ inline int plat_ungetc(int c, FILE* f)
 
 // How a stream is opened.
 enum open_mode {
-    open_read,     // an existing regular file, for reading
-    open_write,    // an existing or new regular file, emptied, for writing
-    open_private,  // like open_write, but never through a symbolic link, and
-                   // created readable and writable by its owner only
+    open_read,   // an existing regular file, for reading; a read that would
+                 // block fails instead
+    open_write,  // an existing regular file, for writing, neither created nor
+                 // emptied (plat_truncate empties it)
 };
 
 // Starts the process: adjusts the argument vector where the platform's own
-// start-up does not build it the way the tool expects.
+// start-up does not build it the way the tool expects, and sets up the
+// handling of interrupting signals (see plat_open_temp).
 void plat_startup(int* argc, char*** argv);
 
 // Opens a buffered, untranslated stream on a DOS-style path, or returns null.
@@ -68,8 +69,48 @@ bool plat_close(FILE* f);
 // True when the open stream and the named file are one and the same file.
 bool plat_same_file(FILE* f, const char* name);
 
-// Deletes a file by its DOS-style path.
-void plat_remove(const char* name);
+// What identifies an open file, and its size and modification time.
+struct file_stamp {
+    unsigned long long volume;
+    unsigned long long index;
+    unsigned long long size;
+    long long mtime;
+    long mtime_ns;
+};
+
+// Fills *out for the open stream; false when the system cannot tell.
+bool plat_stamp(FILE* f, file_stamp* out);
+
+// Empties the file open for writing in F; false when that fails.
+bool plat_truncate(FILE* f);
+
+// How the temporary file was had.
+enum temp_status {
+    temp_ready,    // made, or an old one of this user's taken over, and empty
+    temp_failed,   // it could not be made or opened
+    temp_in_use,   // another run of the tool works with it
+    temp_refused,  // it may hold the only complete copy of a file (it is
+                   // read-only), has other links, or belongs to another user
+};
+
+// Opens the temporary file NAME for writing and reading back, this run's
+// alone until it is closed; null, with the reason in *status, when it cannot
+// be had. From here on an interrupting signal (Ctrl+C on Windows) deletes it
+// and ends the process with code 2.
+FILE* plat_open_temp(const char* name, temp_status* status);
+
+// Before the copy back: writes out the temporary file, marks it read-only
+// (the mark of a copy that may be the only complete one) and rewinds it.
+// From here on an interrupting signal is only noted (plat_interrupted).
+// False when writing it failed.
+bool plat_seal_temp(FILE* f);
+
+// Deletes the temporary file open in F, when its name still denotes it; the
+// stream stays open. An interrupting signal ends the process again.
+void plat_remove_temp(FILE* f);
+
+// True when an interrupting signal came during a copy back.
+bool plat_interrupted();
 
 // Ends the process with a code, flushing every open stream.
 [[noreturn]] void plat_exit(int code);

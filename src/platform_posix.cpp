@@ -5,6 +5,7 @@
 #include "dosmatch.h"
 #include "wildcard.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,17 +64,15 @@ std::string os_path(const char* name)
     return path;
 }
 
+// O_NONBLOCK keeps a FIFO from blocking the open and a regular file whose
+// reads would block (/proc/kmsg) from hanging the run: its read fails
+// instead. It changes nothing for a file on a disk. A file to be written is
+// neither created nor emptied here: it is first checked to be the file that
+// was read.
 int open_flags(open_mode mode)
 {
-    // O_NONBLOCK keeps a FIFO from blocking the open; anything but a regular
-    // file is refused right after it.
-    int flags = O_NONBLOCK | O_CLOEXEC;
-    if (mode == open_read)
-        return flags | O_RDONLY;
-    flags |= O_WRONLY | O_CREAT;
-    if (mode == open_private)
-        flags |= O_NOFOLLOW;
-    return flags;
+    int flags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    return flags | (mode == open_read ? O_RDONLY : O_WRONLY);
 }
 
 // A regular file, and for writing one whose owner may write it: the DOS
@@ -84,32 +84,159 @@ bool usable(const struct stat& st, open_mode mode)
     return mode == open_read || (st.st_mode & S_IWUSR) != 0;
 }
 
-// Empties a file opened for writing. An empty one (the temporary file, made
-// afresh for each conversion) is left alone: ext4 takes a truncation to zero
-// as the start of a file's replacement and writes it to disk when it is
-// closed, which for the temporary file means writing out data that is
-// deleted a moment later (a tenth of a second for 256 MiB).
-bool empty_file(int fd, const struct stat& st)
-{
-    return st.st_size == 0 || ftruncate(fd, 0) == 0;
-}
-
 int open_fd(const char* name, open_mode mode)
 {
-    mode_t perms = mode == open_private ? 0600 : 0666;
-    int fd = open(os_path(name).c_str(), open_flags(mode), perms);
+    int fd = open(os_path(name).c_str(), open_flags(mode));
     if (fd < 0)
         return -1;
-    // The file is emptied only once it is known to be one that may be
-    // written, so a refused file keeps its content.
     struct stat st;
-    bool ok = fstat(fd, &st) == 0 && usable(st, mode) && fcntl(fd, F_SETFL, 0) == 0 &&
-              (mode == open_read || empty_file(fd, st));
-    if (!ok) {
+    if (fstat(fd, &st) != 0 || !usable(st, mode)) {
         close(fd);
         return -1;
     }
     return fd;
+}
+
+FILE* open_stream(int fd, const char* mode)
+{
+    FILE* f = fdopen(fd, mode);
+    if (!f) {
+        close(fd);
+        return nullptr;
+    }
+    attach_buffer(f);
+    return f;
+}
+
+bool same_inode(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The temporary file of the run, for the signal handler: its path, and the
+// file it was made as, so that a file put in its place is never deleted.
+// The phase says what an interrupting signal does.
+enum temp_phase { phase_none, phase_conversion, phase_copy_back };
+
+volatile sig_atomic_t current_phase = phase_none;
+volatile sig_atomic_t interrupted = 0;
+char temp_path[64];
+dev_t temp_dev;
+ino_t temp_ino;
+
+void set_phase(temp_phase phase)
+{
+    // The handler reads what was stored before the phase that lets it.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    current_phase = phase;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+// Async-signal-safe: fstatat and unlink only.
+void remove_temp_file()
+{
+    struct stat st;
+    if (fstatat(AT_FDCWD, temp_path, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == temp_dev &&
+        st.st_ino == temp_ino)
+        unlink(temp_path);
+}
+
+// During a conversion the file on disk is untouched and the temporary file
+// worthless; during a copy back the copy is finished first; at any other
+// time the signal has its usual effect.
+extern "C" void on_interrupt(int sig)
+{
+    if (current_phase == phase_copy_back) {
+        interrupted = 1;
+        return;
+    }
+    if (current_phase == phase_conversion) {
+        remove_temp_file();
+        _exit(2);
+    }
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+// Whether an existing temporary file may be taken over: a regular file of
+// this user's own, with no other link, and not marked read-only by a copy
+// back that did not end (it may hold the only complete copy of a file).
+temp_status judge_temp(const struct stat& st)
+{
+    if (!S_ISREG(st.st_mode))
+        return temp_failed;
+    if (st.st_nlink != 1 || st.st_uid != geteuid() || (st.st_mode & S_IWUSR) == 0)
+        return temp_refused;
+    return temp_ready;
+}
+
+// A lock that another process holds means another run uses the file.
+temp_status lock_temp(int fd)
+{
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return temp_ready;
+    return errno == EWOULDBLOCK ? temp_in_use : temp_failed;
+}
+
+// Takes over the existing temporary file PATH. It is looked at before it is
+// opened, so that no device or FIFO is ever opened, and again once it is
+// open and locked, when another run can no longer change it: a file swapped
+// in between, or one that its last user deleted meanwhile, is not taken.
+// Sets *again when the name changed hands and a new attempt may succeed.
+int take_over_temp(const char* path, temp_status* status, bool* again)
+{
+    struct stat named;
+    if (lstat(path, &named) != 0) {
+        *again = errno == ENOENT;
+        *status = temp_failed;
+        return -1;
+    }
+    if ((*status = judge_temp(named)) != temp_ready)
+        return -1;
+    int fd = open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *status = temp_failed;
+        return -1;
+    }
+    struct stat held;
+    if ((*status = lock_temp(fd)) == temp_ready && fstat(fd, &held) != 0)
+        *status = temp_failed;
+    if (*status == temp_ready && (*status = judge_temp(held)) == temp_ready) {
+        *again = lstat(path, &named) != 0 || !same_inode(named, held);
+        if (!*again && ftruncate(fd, 0) == 0)
+            return fd;
+        *status = *again ? temp_in_use : temp_failed;
+    }
+    close(fd);
+    return -1;
+}
+
+int make_temp(const char* path, temp_status* status)
+{
+    // A few attempts: between two of them another run may have deleted the
+    // file it found, or made one of its own.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            *status = lock_temp(fd);
+            if (*status == temp_ready)
+                return fd;
+            // Locked at once by a run that found it: that run owns it now.
+            if (*status == temp_failed)
+                unlink(path);
+            close(fd);
+            return -1;
+        }
+        if (errno != EEXIST) {
+            *status = temp_failed;
+            return -1;
+        }
+        bool again = false;
+        fd = take_over_temp(path, status, &again);
+        if (fd >= 0 || !again)
+            return fd;
+    }
+    return -1;
 }
 
 }  // namespace
@@ -119,6 +246,12 @@ void plat_startup(int*, char***)
     // A closed pipe on standard output becomes a write error that the
     // driver reports through its exit code, not a silent death mid-run.
     signal(SIGPIPE, SIG_IGN);
+    struct sigaction action = {};
+    action.sa_handler = on_interrupt;
+    action.sa_flags = SA_RESTART;
+    sigfillset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &action, nullptr);
 }
 
 FILE* plat_open(const char* name, open_mode mode)
@@ -126,13 +259,7 @@ FILE* plat_open(const char* name, open_mode mode)
     int fd = open_fd(name, mode);
     if (fd < 0)
         return nullptr;
-    FILE* f = fdopen(fd, mode == open_read ? "rb" : "wb");
-    if (!f) {
-        close(fd);
-        return nullptr;
-    }
-    attach_buffer(f);
-    return f;
+    return open_stream(fd, mode == open_read ? "rb" : "wb");
 }
 
 bool plat_close(FILE* f)
@@ -150,12 +277,72 @@ bool plat_same_file(FILE* f, const char* name)
     struct stat b;
     if (fstat(fileno(f), &a) != 0 || stat(os_path(name).c_str(), &b) != 0)
         return false;
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return same_inode(a, b);
 }
 
-void plat_remove(const char* name)
+bool plat_stamp(FILE* f, file_stamp* out)
 {
-    unlink(os_path(name).c_str());
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0)
+        return false;
+    *out = {st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size), st.st_mtim.tv_sec,
+            st.st_mtim.tv_nsec};
+    return true;
+}
+
+bool plat_truncate(FILE* f)
+{
+    return fflush(f) == 0 && ftruncate(fileno(f), 0) == 0;
+}
+
+FILE* plat_open_temp(const char* name, temp_status* status)
+{
+    std::string path = os_path(name);
+    if (path.size() >= sizeof temp_path) {
+        *status = temp_failed;
+        return nullptr;
+    }
+    int fd = make_temp(path.c_str(), status);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        *status = temp_failed;
+        return nullptr;
+    }
+    std::memcpy(temp_path, path.c_str(), path.size() + 1);
+    temp_dev = st.st_dev;
+    temp_ino = st.st_ino;
+    FILE* f = open_stream(fd, "w+b");
+    if (!f)
+        *status = temp_failed;
+    set_phase(f ? phase_conversion : phase_none);
+    return f;
+}
+
+bool plat_seal_temp(FILE* f)
+{
+    int fd = fileno(f);
+    bool ok = fflush(f) == 0 && !ferror(f) && fchmod(fd, 0400) == 0 && fdatasync(fd) == 0 &&
+              fseek(f, 0, SEEK_SET) == 0;
+    if (ok)
+        set_phase(phase_copy_back);
+    return ok;
+}
+
+void plat_remove_temp(FILE* f)
+{
+    // Unmarked first: should the deletion fail, what is left is an ordinary
+    // leftover that the next conversion takes over.
+    fchmod(fileno(f), 0600);
+    remove_temp_file();
+    set_phase(phase_none);
+}
+
+bool plat_interrupted()
+{
+    return interrupted != 0;
 }
 
 void plat_exit(int code)

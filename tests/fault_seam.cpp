@@ -1,5 +1,5 @@
 // The fault seam of kelto_fault: the tool itself, linked with
-//   -Wl,--wrap=open,--wrap=fdopen,--wrap=fileno,--wrap=unlink
+//   -Wl,--wrap=open,--wrap=fdopen,--wrap=fileno,--wrap=unlink,--wrap=ftruncate,--wrap=flock
 // so that the platform layer's own calls to those functions land here. The
 // platform layer runs unchanged: its flags, its O_NOFOLLOW, its regular-file
 // and read-only checks and its 128 KiB stream buffers all stay; the seam
@@ -17,16 +17,24 @@
 //   KELTO_FAULT=ACTION:CALL:N:NAME
 //
 //   ACTION  fail   the call fails (open: EACCES; read, write, close: EIO;
-//                  remove: EACCES); a close still releases the descriptor
+//                  remove: EACCES; truncate: EIO; lock: ENOLCK); a close
+//                  still releases the descriptor
 //           kill   the process kills itself with SIGKILL just before the
 //                  call: a crash at a moment that does not depend on the
 //                  machine's speed
+//           int, term, hup  the process sends itself SIGINT, SIGTERM or
+//                  SIGHUP just before the call, which then goes on
+//           swap   just before the call, the file NAME is renamed to
+//                  NAME.orig and a symbolic link NAME -> secret put in its
+//                  place, as someone who can write the directory might
 //   CALL    open_read   an open for reading
 //           open_write  an open for writing
 //           read        one refill of a stream buffer (one read call)
 //           write       one flush of a stream buffer (one write call)
 //           close       the close of a stream
 //           remove      the deletion of a file
+//           truncate    the emptying of a file
+//           lock        the taking of a file's lock
 //           any         every call above
 //   N       the Nth matching call of the process, counted from 1; only that
 //           one call is hit, the calls after it behave normally
@@ -51,6 +59,8 @@
 
 extern "C" {
 int __real_open(const char* path, int flags, ...);
+int __real_ftruncate(int fd, off_t length);
+int __real_flock(int fd, int operation);
 FILE* __real_fdopen(int fd, const char* mode);
 int __real_fileno(FILE* f);
 int __real_unlink(const char* path);
@@ -65,15 +75,29 @@ enum call_kind {
     call_write,
     call_close,
     call_remove,
+    call_truncate,
+    call_lock,
     call_any
 };
 
-const char* const call_names[] = {"open_read", "open_write", "read", "write",
-                                  "close",     "remove",     "any"};
+const char* const call_names[] = {"open_read", "open_write", "read", "write", "close",
+                                  "remove",    "truncate",   "lock", "any"};
+
+// What happens at the chosen call, and the signal the process sends itself.
+struct action_kind {
+    const char* name;
+    int signal;
+    bool fail;
+};
+
+const action_kind actions[] = {
+    {"fail", 0, true},        {"kill", SIGKILL, false}, {"int", SIGINT, false},
+    {"term", SIGTERM, false}, {"hup", SIGHUP, false},   {"swap", 0, false},
+};
 
 struct fault_point {
     bool active = false;
-    bool kill = false;
+    const action_kind* action = nullptr;
     call_kind call = call_any;
     long n = 0;
     bool onwards = false;  // every call from the Nth on
@@ -105,9 +129,12 @@ fault_point parse_point(const char* text)
         return point;
     const char* p = text;
     std::string action = next_field(p, text);
-    if (action != "fail" && action != "kill")
+    for (const action_kind& a : actions) {
+        if (action == a.name)
+            point.action = &a;
+    }
+    if (!point.action)
         bad_setting(text);
-    point.kill = action == "kill";
     std::string call = next_field(p, text);
     int k = 0;
     while (k < call_any && call != call_names[k])
@@ -132,8 +159,14 @@ fault_point& point()
     return p;
 }
 
-// True when this call is the one to fail. A call chosen for a kill ends the
-// process here.
+void swap_for_link(const std::string& name)
+{
+    rename(name.c_str(), (name + ".orig").c_str());
+    symlink("secret", name.c_str());
+}
+
+// True when this call is the one to fail. A call chosen for a signal or a
+// swap gets it here.
 bool hit(call_kind call, const std::string& name)
 {
     fault_point& p = point();
@@ -144,11 +177,13 @@ bool hit(call_kind call, const std::string& name)
         return false;
     // The first hit is noted; the calls after it fail alike.
     if (p.seen == p.n)
-        fprintf(stderr, "kelto_fault: %s %s %ld %s\n", p.kill ? "kill" : "fail", call_names[call],
-                p.n, name.c_str());
-    if (p.kill)
-        raise(SIGKILL);
-    return true;
+        fprintf(stderr, "kelto_fault: %s %s %ld %s\n", p.action->name, call_names[call], p.n,
+                name.c_str());
+    if (p.action->signal)
+        raise(p.action->signal);
+    if (std::string(p.action->name) == "swap")
+        swap_for_link(name);
+    return p.action->fail;
 }
 
 // The path each descriptor was opened with; the platform layer keeps at most
@@ -204,6 +239,17 @@ ssize_t seam_write(void* cookie, const char* buf, size_t size)
     return ssize_t(done);
 }
 
+// The temporary file is rewound to be read back.
+int seam_seek(void* cookie, off64_t* offset, int whence)
+{
+    auto* f = static_cast<seam_file*>(cookie);
+    off64_t at = lseek64(f->fd, *offset, whence);
+    if (at < 0)
+        return -1;
+    *offset = at;
+    return 0;
+}
+
 int seam_close(void* cookie)
 {
     auto* f = static_cast<seam_file*>(cookie);
@@ -253,8 +299,9 @@ FILE* __wrap_fdopen(int fd, const char* mode)
     if (slot == max_files)
         return __real_fdopen(fd, mode);
     auto* f = new seam_file{fd, name_of(fd)};
-    cookie_io_functions_t io = {seam_read, seam_write, nullptr, seam_close};
-    f->stream = fopencookie(f, mode[0] == 'r' ? "r" : "w", io);
+    cookie_io_functions_t io = {seam_read, seam_write, seam_seek, seam_close};
+    const bool update = strchr(mode, '+') != nullptr;
+    f->stream = fopencookie(f, mode[0] == 'r' ? "r" : update ? "w+" : "w", io);
     if (!f->stream) {
         delete f;
         return nullptr;
@@ -281,6 +328,24 @@ int __wrap_unlink(const char* path)
         return -1;
     }
     return __real_unlink(path);
+}
+
+int __wrap_ftruncate(int fd, off_t length)
+{
+    if (hit(call_truncate, name_of(fd))) {
+        errno = EIO;
+        return -1;
+    }
+    return __real_ftruncate(fd, length);
+}
+
+int __wrap_flock(int fd, int operation)
+{
+    if (hit(call_lock, name_of(fd))) {
+        errno = ENOLCK;
+        return -1;
+    }
+    return __real_flock(fd, operation);
 }
 
 }  // extern "C"

@@ -35,15 +35,17 @@ const point_row conversion_points[] = {
     {"open_write", true, 1, "cannot open file", temp_absent, named_original},
     {"read", false, 0, "cannot read file", temp_absent, named_original},
     {"write", true, 0, "cannot write file", temp_absent, named_original},
-    {"close", true, 1, "cannot write file", temp_absent, named_original},
+    {"lock", true, 1, "cannot open file", temp_absent, named_original},
     // A stream that was only read has nothing left to lose at its close.
     {"close", false, 1, nullptr, temp_absent, named_converted},
-    {"open_read", true, 1, "cannot open file", temp_converted, named_original},
+    // Emptying the file is the copy back's first step.
+    {"truncate", false, 1, "cannot write file", temp_converted, named_original},
     {"open_write", false, 1, "cannot open file", temp_converted, named_original},
     {"read", true, 0, "cannot read file", temp_converted, named_cut},
     {"write", false, 0, "cannot write file", temp_converted, named_cut},
     {"close", false, 2, "cannot write file", temp_converted, named_cut},
-    {"close", true, 2, nullptr, temp_absent, named_converted},
+    // The temporary file is closed once it is deleted.
+    {"close", true, 1, nullptr, temp_absent, named_converted},
     // The conversion is complete; the copy left behind is harmless.
     {"remove", true, 1, nullptr, temp_converted, named_converted},
 };
@@ -280,7 +282,9 @@ const char* message_of(const std::string& call)
         return "cannot open file";
     if (call == "read")
         return "cannot read file";
-    if (call == "write" || call == "close")
+    if (call == "lock")
+        return "cannot open file";
+    if (call == "write" || call == "close" || call == "truncate")
         return "cannot write file";
     return nullptr;
 }
@@ -317,8 +321,8 @@ TEST(fault_test, every_call_of_a_run_over_three_files_fails_in_turn)
     }
     std::cout << "three files: " << n - 1 << " calls failed in turn, " << errors
               << " of them ending the run\n";
-    // Per file: 4 opens, 4 closes, a delete, and reads and writes over two
-    // buffers each way.
+    // Per file: 3 opens, 3 closes, a lock, an emptying, a delete, and reads
+    // and writes over two buffers each way.
     EXPECT_GE(n - 1, 3 * 17);
     EXPECT_GE(errors, 3 * 13);
 }

@@ -34,7 +34,12 @@ TEST(fileio, copy_file_writes_the_source_bytes_over_the_destination)
     for (const auto& c : cases) {
         scratch_file src(c.src);
         scratch_file dst(c.dst_before);
-        copy_file(src.name(), dst.name());
+        FileStream in;
+        in.open(src.name(), open_read);
+        FileStream out;
+        out.open(dst.name(), open_write);
+        copy_file(in, src.name(), out, dst.name());
+        EXPECT_EQ(out.stream, nullptr) << c.what;
         EXPECT_TRUE(dst.read() == c.src) << c.what;
         EXPECT_TRUE(src.read() == c.src) << c.what;
     }

@@ -1,5 +1,5 @@
 // The platform's streams: their fixed buffers, shared out among open streams,
-// and the emptying of files opened for writing.
+// and the opening of files for writing.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -28,6 +28,13 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     std::string path(const std::string& name) const { return (dir / name).string(); }
+
+    // The path of a new empty file: opening for writing creates none.
+    std::string new_file(const std::string& name) const
+    {
+        write_bytes(name, "");
+        return path(name);
+    }
 
     void write_bytes(const std::string& name, const std::string& bytes) const
     {
@@ -59,7 +66,7 @@ TEST_F(stream_buffer_test, more_open_streams_than_buffers_all_keep_their_bytes)
     const int count = 8;
     std::vector<FileStream> out(count);
     for (int i = 0; i < count; ++i)
-        out[i].open(path("f" + std::to_string(i)).c_str(), open_write);
+        out[i].open(new_file("f" + std::to_string(i)).c_str(), open_write);
     const std::string bytes = sample_bytes(300 * 1024);
     for (unsigned char c : bytes) {
         for (int i = 0; i < count; ++i)
@@ -80,14 +87,14 @@ TEST_F(stream_buffer_test, a_buffer_freed_by_close_goes_to_one_stream_only)
     // A and B open, A closed, then C, D and E opened while B is still being
     // written: a buffer handed out twice mixes up their bytes.
     FileStream a;
-    a.open(path("a").c_str(), open_write);
+    a.open(new_file("a").c_str(), open_write);
     FileStream b;
-    b.open(path("b").c_str(), open_write);
+    b.open(new_file("b").c_str(), open_write);
     ASSERT_TRUE(a.close());
     FileStream later[3];
     const char* names[] = {"c", "d", "e"};
     for (int i = 0; i < 3; ++i)
-        later[i].open(path(names[i]).c_str(), open_write);
+        later[i].open(new_file(names[i]).c_str(), open_write);
     const std::string bytes = sample_bytes(300 * 1024);
     for (unsigned char c : bytes) {
         b.put_byte(c);
@@ -105,27 +112,30 @@ TEST_F(stream_buffer_test, a_buffer_freed_by_close_goes_to_one_stream_only)
     }
 }
 
-TEST_F(stream_buffer_test, opening_for_writing_empties_a_file_and_creates_a_missing_one)
+TEST_F(stream_buffer_test, opening_for_writing_neither_creates_nor_empties_a_file)
 {
     const struct {
         const char* name;
         const char* before;  // null: the file does not exist
-        open_mode mode;
+        bool truncate;
+        const char* after;  // null: the open fails
     } cases[] = {
-        {"full", "old content\r\n", open_write},
-        {"full_private", "old content\r\n", open_private},
-        {"empty", "", open_write},
-        {"missing", nullptr, open_write},
-        {"missing_private", nullptr, open_private},
+        {"full", "old content\r\n", false, "xld content\r\n"},
+        {"full_emptied", "old content\r\n", true, "x"},
+        {"empty", "", false, "x"},
+        {"missing", nullptr, false, nullptr},
     };
     for (const auto& c : cases) {
         if (c.before)
             write_bytes(c.name, c.before);
-        FileStream out;
-        out.open(path(c.name).c_str(), c.mode);
-        out.put_byte('x');
-        ASSERT_TRUE(out.close()) << c.name;
-        EXPECT_EQ(read_bytes(c.name), "x") << c.name;
+        FILE* f = plat_open(path(c.name).c_str(), open_write);
+        ASSERT_EQ(f != nullptr, c.after != nullptr) << c.name;
+        if (!f)
+            continue;
+        EXPECT_TRUE(!c.truncate || plat_truncate(f)) << c.name;
+        plat_putc('x', f);
+        ASSERT_TRUE(plat_close(f)) << c.name;
+        EXPECT_EQ(read_bytes(c.name), c.after) << c.name;
     }
 }
 
