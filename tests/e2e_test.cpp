@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "harness.h"
@@ -328,30 +330,56 @@ TEST_F(e2e_test, the_temporary_file_itself_is_never_converted)
     }
 }
 
-TEST_F(e2e_test, a_temporary_file_that_is_no_regular_file_is_never_written)
+TEST_F(e2e_test, a_temporary_file_that_may_not_be_taken_over_is_never_written)
 {
     POSIX_ONLY();
+    const std::string unopened = error_line("cannot open file", "kelto.tmp");
+    const std::string refused = error_line("cannot use temporary file", "kelto.tmp");
     const struct {
         const char* what;
         void (*make)(const e2e::temp_dir&);
+        std::string out;
+        bool locked;  // another run holds it
     } cases[] = {
-        {"symbolic link", [](const e2e::temp_dir& d) { d.symlink("target", "kelto.tmp"); }},
-        {"dangling link", [](const e2e::temp_dir& d) { d.symlink("absent", "kelto.tmp"); }},
-        {"directory", [](const e2e::temp_dir& d) { d.make_dir("kelto.tmp"); }},
-        {"fifo", [](const e2e::temp_dir& d) { d.make_fifo("kelto.tmp"); }},
+        {"symbolic link", [](const e2e::temp_dir& d) { d.symlink("target", "kelto.tmp"); },
+         unopened, false},
+        {"dangling link", [](const e2e::temp_dir& d) { d.symlink("absent", "kelto.tmp"); },
+         unopened, false},
+        {"directory", [](const e2e::temp_dir& d) { d.make_dir("kelto.tmp"); }, unopened, false},
+        {"fifo", [](const e2e::temp_dir& d) { d.make_fifo("kelto.tmp"); }, unopened, false},
         {"read-only file",
          [](const e2e::temp_dir& d) {
              d.write("kelto.tmp", "old\r\n");
              d.chmod("kelto.tmp", 0444);
-         }},
+         },
+         refused, false},
+        {"hard link", [](const e2e::temp_dir& d) { d.hard_link("target", "kelto.tmp"); }, refused,
+         false},
+        {"another user's",
+         [](const e2e::temp_dir& d) {
+             d.write("kelto.tmp", "old\r\n");
+             if (chown(d.path("kelto.tmp").c_str(), 65534, 65534) != 0)
+                 d.chmod("kelto.tmp", 0444);  // not root: stands in for it
+         },
+         refused, false},
+        {"in use", [](const e2e::temp_dir& d) { d.write("kelto.tmp", "old\r\n"); },
+         error_line("temporary file in use", "kelto.tmp"), true},
     };
+    if (geteuid() != 0)
+        std::cout << "not run by root: another user's kelto.tmp is not made\n";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         e2e::temp_dir d;
         d.write("f.txt", "a\r\n");
         d.write("target", "untouched\r\n");
         c.make(d);
-        expect_run(d, {"/du", "f.txt"}, error_line("cannot open file", "kelto.tmp"), 2);
+        int held = c.locked ? open(d.path("kelto.tmp").c_str(), O_RDONLY) : -1;
+        if (held >= 0) {
+            ASSERT_EQ(flock(held, LOCK_EX), 0);
+        }
+        expect_run(d, {"/du", "f.txt"}, c.out, 2);
+        if (held >= 0)
+            close(held);
         EXPECT_EQ(d.read("f.txt"), "a\r\n");
         EXPECT_EQ(d.read("target"), "untouched\r\n");
         EXPECT_FALSE(d.exists("absent"));

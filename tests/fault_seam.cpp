@@ -27,6 +27,7 @@
 //           swap   just before the call, the file NAME is renamed to
 //                  NAME.orig and a symbolic link NAME -> secret put in its
 //                  place, as someone who can write the directory might
+//           append the text "appended" is added to the end of the file NAME
 //   CALL    open_read   an open for reading
 //           open_write  an open for writing
 //           read        one refill of a stream buffer (one read call)
@@ -93,6 +94,7 @@ struct action_kind {
 const action_kind actions[] = {
     {"fail", 0, true},        {"kill", SIGKILL, false}, {"int", SIGINT, false},
     {"term", SIGTERM, false}, {"hup", SIGHUP, false},   {"swap", 0, false},
+    {"append", 0, false},
 };
 
 struct fault_point {
@@ -159,10 +161,17 @@ fault_point& point()
     return p;
 }
 
-void swap_for_link(const std::string& name)
+// What another process does to the file NAME at the chosen call.
+void interfere(const std::string& action, const std::string& name)
 {
-    rename(name.c_str(), (name + ".orig").c_str());
-    symlink("secret", name.c_str());
+    if (action == "swap") {
+        rename(name.c_str(), (name + ".orig").c_str());
+        symlink("secret", name.c_str());
+    } else if (action == "append") {
+        FILE* f = fopen(name.c_str(), "ab");
+        fputs("appended", f);
+        fclose(f);
+    }
 }
 
 // True when this call is the one to fail. A call chosen for a signal or a
@@ -181,8 +190,7 @@ bool hit(call_kind call, const std::string& name)
                 name.c_str());
     if (p.action->signal)
         raise(p.action->signal);
-    if (std::string(p.action->name) == "swap")
-        swap_for_link(name);
+    interfere(p.action->name, name);
     return p.action->fail;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <map>
 #include <sstream>
 
 #include "fault_lib.h"
@@ -221,6 +222,58 @@ TEST(fault_test, the_seam_keeps_the_checks_of_the_platform_layer)
         EXPECT_EQ(r.exit_code, 2);
         EXPECT_EQ(dir.read("a.txt"), "x\r\n");
         EXPECT_EQ(dir.read("b.tmp"), "y\r\n");
+    }
+}
+
+// Signals, and another process at work in the directory, at chosen calls
+// of a conversion of a.txt: nothing written through a link put in place of
+// a file, nothing appended lost, and kelto.tmp never left behind.
+TEST(fault_test, interference_during_a_conversion)
+{
+    fault::sample s = fault::make_sample(several_buffers, 5);
+    const std::string secret = "secret\n";
+    const std::string changed = error_line("file changed while converted", "a.txt");
+    using files_t = std::map<std::string, std::string>;
+    const files_t before = {{"a.txt", s.crlf}, {"secret", secret}};
+    const files_t after = {{"a.txt", s.lf}, {"secret", secret}};
+    const struct {
+        const char* setting;
+        std::string out;
+        int exit_code;
+        files_t files;
+    } cases[] = {
+        // During the conversion a signal ends the run at once.
+        {"int:read:2:a.txt", "", 2, before},
+        {"term:write:1:kelto.tmp", "", 2, before},
+        {"hup:open_write:1:a.txt", "", 2, before},
+        // During the copy back it ends the run once the copy is done.
+        {"int:truncate:1:a.txt", "", 2, after},
+        {"term:write:2:a.txt", "", 2, after},
+        {"hup:remove:1:kelto.tmp", "", 2, after},
+        // The conversion goes on in the file it made, and never deletes
+        // what took its name.
+        {"swap:write:1:kelto.tmp",
+         "",
+         0,
+         {{"a.txt", s.lf}, {"secret", secret}, {"kelto.tmp.orig", s.lf}}},
+        {"swap:read:2:a.txt", changed, 2, {{"a.txt.orig", s.crlf}, {"secret", secret}}},
+        {"append:read:2:a.txt", changed, 2, {{"a.txt", s.crlf + "appended"}, {"secret", secret}}},
+        {"append:open_write:1:a.txt",
+         changed,
+         2,
+         {{"a.txt", s.crlf + "appended"}, {"secret", secret}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.setting);
+        e2e::temp_dir dir;
+        dir.write("a.txt", s.crlf);
+        dir.write("secret", secret);
+        fault::fault_point point(c.setting);
+        e2e::run_result r = dir.kelto({"/du", "a.txt"});
+        EXPECT_TRUE(fault::reached(r));
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.exit_code, c.exit_code);
+        EXPECT_TRUE(e2e::same_files(dir.files(), c.files));
     }
 }
 
