@@ -171,11 +171,15 @@ void convert_file_in_place(const char* name, int from, int to)
     FileStream out;
     out.open(name, open_write);
     file_stamp written;
-    if (!plat_stamp(out.stream, &written) || !same_file(written, read) || !unchanged(in, read))
+    if (!plat_stamp(out.stream, &written) || !same_file(written, read))
         drop_temp(temp, "file changed while converted", name);
-    in.close();
     if (!plat_seal_temp(temp.stream))
         drop_temp(temp, "cannot write file", temp_file_name);
+    // Looked at last thing before the file is emptied: the sealing waits
+    // for the disk.
+    if (!unchanged(in, read))
+        drop_temp(temp, "file changed while converted", name);
+    in.close();
     copy_file(temp, temp_file_name, out, name);
     plat_remove_temp(temp.stream);
     temp.close();

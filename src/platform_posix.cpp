@@ -118,6 +118,7 @@ bool same_inode(const struct stat& a, const struct stat& b)
 // The phase says what an interrupting signal does.
 enum temp_phase { phase_none, phase_conversion, phase_copy_back };
 
+const int interrupting_signals[] = {SIGINT, SIGTERM, SIGHUP};
 volatile sig_atomic_t current_phase = phase_none;
 volatile sig_atomic_t interrupted = 0;
 char temp_path[64];
@@ -178,12 +179,53 @@ temp_status lock_temp(int fd)
     return errno == EWOULDBLOCK ? temp_in_use : temp_failed;
 }
 
-// Takes over the existing temporary file PATH. It is looked at before it is
-// opened, so that no device or FIFO is ever opened, and again once it is
-// open and locked, when another run can no longer change it: a file swapped
-// in between, or one that its last user deleted meanwhile, is not taken.
-// Sets *again when the name changed hands and a new attempt may succeed.
-int take_over_temp(const char* path, temp_status* status, bool* again)
+// Looks again at an old temporary file refused at first sight, locked this
+// time: held by another run (which marks it read-only for its copy back),
+// it is in use rather than refused; when it changed hands meanwhile, *again
+// is set.
+temp_status recheck_refused(const char* path, bool* again)
+{
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *again = errno == ENOENT;
+        return *again ? temp_in_use : temp_refused;
+    }
+    temp_status status = lock_temp(fd);
+    struct stat held;
+    struct stat named;
+    if (status == temp_ready && fstat(fd, &held) == 0) {
+        status = judge_temp(held);
+        *again = status == temp_ready || lstat(path, &named) != 0 || !same_inode(named, held);
+        if (*again)
+            status = temp_in_use;
+    }
+    close(fd);
+    return status;
+}
+
+// Checks the file that FD holds locked: the name PATH must still denote it
+// (its last user may have deleted it before it let go of the lock, or
+// someone put another file in its place; *again is then set), and it must
+// pass judge_temp. It is emptied, if need be, as it now belongs to this run.
+temp_status check_held(int fd, const char* path, bool* again)
+{
+    struct stat held;
+    struct stat named;
+    if (fstat(fd, &held) != 0)
+        return temp_failed;
+    *again = lstat(path, &named) != 0 || !same_inode(named, held);
+    if (*again)
+        return temp_in_use;
+    temp_status status = judge_temp(held);
+    if (status == temp_ready && held.st_size != 0 && ftruncate(fd, 0) != 0)
+        return temp_failed;
+    return status;
+}
+
+// Opens the existing temporary file PATH to take it over. It is looked at
+// before it is opened, so that no device or FIFO is ever opened, and checked
+// again once it is locked.
+int open_old_temp(const char* path, temp_status* status, bool* again)
 {
     struct stat named;
     if (lstat(path, &named) != 0) {
@@ -191,50 +233,48 @@ int take_over_temp(const char* path, temp_status* status, bool* again)
         *status = temp_failed;
         return -1;
     }
-    if ((*status = judge_temp(named)) != temp_ready)
+    if ((*status = judge_temp(named)) != temp_ready) {
+        if (*status == temp_refused)
+            *status = recheck_refused(path, again);
         return -1;
+    }
     int fd = open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
+        *again = errno == ENOENT;
         *status = temp_failed;
-        return -1;
     }
-    struct stat held;
-    if ((*status = lock_temp(fd)) == temp_ready && fstat(fd, &held) != 0)
-        *status = temp_failed;
-    if (*status == temp_ready && (*status = judge_temp(held)) == temp_ready) {
-        *again = lstat(path, &named) != 0 || !same_inode(named, held);
-        if (!*again && ftruncate(fd, 0) == 0)
-            return fd;
-        *status = *again ? temp_in_use : temp_failed;
-    }
-    close(fd);
-    return -1;
+    return fd;
 }
 
+// Makes the temporary file PATH, or takes over an old one, and locks it.
+// A few attempts: between two of them another run may have deleted the file
+// found, or made one of its own.
 int make_temp(const char* path, temp_status* status)
 {
-    // A few attempts: between two of them another run may have deleted the
-    // file it found, or made one of its own.
     for (int attempt = 0; attempt < 4; ++attempt) {
+        bool again = false;
         int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            *status = lock_temp(fd);
-            if (*status == temp_ready)
-                return fd;
-            // Locked at once by a run that found it: that run owns it now.
-            if (*status == temp_failed)
-                unlink(path);
-            close(fd);
-            return -1;
-        }
-        if (errno != EEXIST) {
+        bool made = fd >= 0;
+        if (!made && errno != EEXIST) {
             *status = temp_failed;
             return -1;
         }
-        bool again = false;
-        fd = take_over_temp(path, status, &again);
-        if (fd >= 0 || !again)
-            return fd;
+        if (!made)
+            fd = open_old_temp(path, status, &again);
+        if (fd >= 0) {
+            *status = lock_temp(fd);
+            if (*status == temp_ready)
+                *status = check_held(fd, path, &again);
+            if (*status == temp_ready)
+                return fd;
+            // A file made here but not locked is removed; one locked by
+            // another run that found it belongs to that run now.
+            if (made && *status == temp_failed)
+                unlink(path);
+            close(fd);
+        }
+        if (!again)
+            return -1;
     }
     return -1;
 }
@@ -250,7 +290,7 @@ void plat_startup(int*, char***)
     action.sa_handler = on_interrupt;
     action.sa_flags = SA_RESTART;
     sigfillset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    for (int sig : interrupting_signals)
         sigaction(sig, &action, nullptr);
 }
 
@@ -302,22 +342,30 @@ FILE* plat_open_temp(const char* name, temp_status* status)
         *status = temp_failed;
         return nullptr;
     }
+    // An interruption while the file is being had waits until the handler
+    // knows the file: it is then deleted, as during the conversion.
+    sigset_t interrupting;
+    sigset_t before;
+    sigemptyset(&interrupting);
+    for (int sig : interrupting_signals)
+        sigaddset(&interrupting, sig);
+    sigprocmask(SIG_BLOCK, &interrupting, &before);
     int fd = make_temp(path.c_str(), status);
-    if (fd < 0)
-        return nullptr;
     struct stat st;
-    if (fstat(fd, &st) != 0) {
-        close(fd);
-        *status = temp_failed;
-        return nullptr;
+    FILE* f = nullptr;
+    if (fd >= 0 && fstat(fd, &st) == 0) {
+        std::memcpy(temp_path, path.c_str(), path.size() + 1);
+        temp_dev = st.st_dev;
+        temp_ino = st.st_ino;
+        f = open_stream(fd, "w+b");
+        fd = -1;
     }
-    std::memcpy(temp_path, path.c_str(), path.size() + 1);
-    temp_dev = st.st_dev;
-    temp_ino = st.st_ino;
-    FILE* f = open_stream(fd, "w+b");
-    if (!f)
+    if (fd >= 0)
+        close(fd);
+    if (!f && *status == temp_ready)
         *status = temp_failed;
     set_phase(f ? phase_conversion : phase_none);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     return f;
 }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <iostream>
+#include <memory>
 #include <random>
 
 #include "fault_lib.h"
@@ -27,15 +28,23 @@ struct crash_run {
     int kills = 0;
     long last_run_us = 0;  // how long the last run took, in microseconds
 
-    // Runs kelto over the files and checks what it left; true when the run
-    // was killed, false when it completed.
-    bool checked_run(const std::string& what, const e2e::run_options& opts)
+    // Runs kelto over the files (with the seam's SETTING, if any) and checks
+    // what it left, then runs the same command again; true when the first
+    // run was killed, false when it completed.
+    bool checked_run(const std::string& what, const e2e::run_options& opts,
+                     const std::string& setting = "")
     {
         SCOPED_TRACE(what);
         e2e::temp_dir dir;
         const std::vector<std::string> args = fault::place_files(dir, option, files);
         auto start = std::chrono::steady_clock::now();
-        e2e::run_result r = dir.kelto(args, opts);
+        e2e::run_result r;
+        {
+            std::unique_ptr<fault::fault_point> point;
+            if (!setting.empty())
+                point = std::make_unique<fault::fault_point>(setting);
+            r = dir.kelto(args, opts);
+        }
         last_run_us = long(std::chrono::duration_cast<std::chrono::microseconds>(
                                std::chrono::steady_clock::now() - start)
                                .count());
@@ -47,15 +56,34 @@ struct crash_run {
         }
         ++phase_hits[end];
         ++kills;
+        run_again(dir, args, end);
         return true;
+    }
+
+    // A kelto.tmp marked read-only may hold the only complete copy of a file:
+    // the same command again refuses it and changes nothing. Any other one
+    // is taken over, and the run completes.
+    void run_again(const e2e::temp_dir& dir, const std::vector<std::string>& args, fault::phase end)
+    {
+        const bool precious = dir.exists("kelto.tmp") && (dir.mode("kelto.tmp") & 0200) == 0;
+        e2e::run_result r = dir.kelto(args);
+        fault::phase again = fault::check_no_loss(dir, files, "run again");
+        if (precious) {
+            EXPECT_EQ(r.out, e2e::lines("error : cannot use temporary file : kelto.tmp.\n"));
+            EXPECT_EQ(r.exit_code, 2);
+            EXPECT_EQ(again, end);
+        } else {
+            EXPECT_EQ(r.exit_code, 0) << r.out;
+            EXPECT_EQ(again, fault::phase_finished);
+        }
     }
 
     // Kills the run just before its Nth file operation; false when the run
     // has fewer operations.
     bool kill_at(int n)
     {
-        fault::fault_point point("kill:any:" + std::to_string(n) + ":*");
-        return checked_run("kill before operation #" + std::to_string(n), {});
+        return checked_run("kill before operation #" + std::to_string(n), {},
+                           "kill:any:" + std::to_string(n) + ":*");
     }
 
     bool kill_after(long us)
@@ -117,6 +145,39 @@ TEST(crash_test, a_large_file_killed_at_seeded_moments_in_time)
     for (int i = 0; i < 20; ++i)
         run.kill_after(long(rng() % unsigned(length + 1)));
     run.print_phases("large file, timed");
+}
+
+TEST(crash_test, interrupting_signals_before_each_operation)
+{
+    // SIGINT, SIGTERM and SIGHUP in turn: the run ends with code 2 (or by the
+    // signal, before any conversion began), no byte is lost and no
+    // kelto.tmp is left.
+    const size_t b = fault::buffer_size;
+    const std::vector<file_case> files = fault::dos_files({b + 100, 100, 2 * b}, 200);
+    const struct {
+        const char* action;
+        int signal;
+    } signals[] = {{"int", SIGINT}, {"term", SIGTERM}, {"hup", SIGHUP}};
+    int n = 1;
+    for (;; ++n) {
+        const auto& sig = signals[n % 3];
+        const std::string what =
+            std::string(sig.action) + " before operation #" + std::to_string(n);
+        SCOPED_TRACE(what);
+        e2e::temp_dir dir;
+        const std::vector<std::string> args = fault::place_files(dir, "/du", files);
+        fault::fault_point point(std::string(sig.action) + ":any:" + std::to_string(n) + ":*");
+        e2e::run_result r = dir.kelto(args);
+        if (!fault::reached(r))
+            break;
+        fault::phase end = fault::check_no_loss(dir, files, what);
+        EXPECT_FALSE(dir.exists("kelto.tmp"));
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.exit_code == 2 || (r.signal == sig.signal && end != fault::phase_copy_back))
+            << "exit code " << r.exit_code << ", signal " << r.signal;
+    }
+    std::cout << "signals: " << n - 1 << " operations\n";
+    EXPECT_GT(n, 30);
 }
 
 }  // namespace

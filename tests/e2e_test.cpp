@@ -330,6 +330,53 @@ TEST_F(e2e_test, the_temporary_file_itself_is_never_converted)
     }
 }
 
+TEST_F(e2e_test, runs_at_the_same_time_in_one_directory_never_mix_files)
+{
+    POSIX_ONLY();
+    // Many small files four runs at a time, and two large files at once:
+    // each file ends as its original or its converted bytes, and a run that
+    // finds kelto.tmp in use says so and ends with code 2.
+    const struct {
+        int count;
+        size_t size;
+        int parallel;
+    } cases[] = {{200, 2000, 4}, {2, size_t{32} << 20, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.count) + " files");
+        e2e::temp_dir d;
+        files_t before;
+        files_t after;
+        for (int i = 0; i < c.count; ++i) {
+            const std::string name = "f" + std::to_string(i) + ".txt";
+            const std::string line = "line of file " + std::to_string(i);
+            for (size_t n = 0; n < c.size; n += line.size() + 2) {
+                before[name] += line + "\r\n";
+                after[name] += line + "\n";
+            }
+            d.write(name, before[name]);
+        }
+        e2e::run_result r = e2e::run_command(
+            "/bin/sh",
+            {"-c", "ls *.txt | xargs -P" + std::to_string(c.parallel) + " -n1 \"$0\" /du",
+             e2e::config().kelto},
+            d.dir());
+        EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 123) << r.exit_code;
+        const std::string lost = error("temporary file in use", "kelto.tmp");
+        int losers = 0;
+        for (size_t at = 0; at < r.out.size(); at += lost.size(), ++losers)
+            ASSERT_EQ(r.out.compare(at, lost.size(), lost), 0) << r.out;
+        const files_t now = d.files();
+        int converted = 0;
+        for (const auto& [name, bytes] : before) {
+            ASSERT_EQ(now.count(name), 1u) << name;
+            EXPECT_TRUE(now.at(name) == bytes || now.at(name) == after.at(name)) << name;
+            converted += now.at(name) == after.at(name);
+        }
+        EXPECT_EQ(converted + losers, c.count);
+        EXPECT_EQ(now.size(), before.size());
+    }
+}
+
 TEST_F(e2e_test, a_temporary_file_that_may_not_be_taken_over_is_never_written)
 {
     POSIX_ONLY();
