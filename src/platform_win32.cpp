@@ -69,33 +69,129 @@ std::vector<char*> split_arguments(char* line)
 }
 
 // Opens NAME as the mode asks and refuses anything but a regular file on a
-// disk (a device such as NUL or CON, a directory, a pipe) before a file to
-// be written is emptied. A read-only file is never opened for writing: the
-// system refuses that itself, and the attribute is looked at here too for
-// the file systems and users where the system would let it pass.
+// disk (a device such as NUL or CON, a directory, a pipe). A file is neither
+// created nor emptied here. A read-only file is never opened for writing:
+// the system refuses that itself, and the attribute is looked at here too
+// for the file systems and users where the system would let it pass.
 HANDLE open_handle(const char* name, open_mode mode)
 {
     DWORD access = mode == open_read ? GENERIC_READ : GENERIC_WRITE;
-    DWORD disposition = mode == open_read ? OPEN_EXISTING : OPEN_ALWAYS;
-    // The temporary file is never reached through a symbolic link or
-    // another reparse point: such a name is opened as the link itself and
-    // then refused below.
-    DWORD flags = mode == open_private ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
-    HANDLE h = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    HANDLE h = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return h;
     BY_HANDLE_FILE_INFORMATION info;
     DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     if (mode != open_read)
         refused |= FILE_ATTRIBUTE_READONLY;
-    bool ok = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
-              (info.dwFileAttributes & refused) == 0;
-    // Emptied only once known to be a file that may be written; an empty
-    // one is left alone.
-    if (ok && mode != open_read && (info.nFileSizeHigh || info.nFileSizeLow))
-        ok = SetEndOfFile(h) != 0;
-    if (!ok) {
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & refused) != 0) {
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+// A stream that owns the handle H, or null (and H closed).
+FILE* open_stream(HANDLE h, int flags, const char* mode)
+{
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    // From here the descriptor owns the handle, and then the stream owns both.
+    FILE* f = _fdopen(fd, mode);
+    if (!f) {
+        _close(fd);
+        return nullptr;
+    }
+    setvbuf(f, nullptr, _IOFBF, stream_buffer_size);
+    return f;
+}
+
+HANDLE handle_of(FILE* f)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+}
+
+// The temporary file of the run, for the console control handler, which
+// runs on a thread of its own; the phase says what Ctrl+C does.
+enum temp_phase { phase_none, phase_conversion, phase_copy_back };
+
+volatile LONG current_phase = phase_none;
+volatile LONG interrupted = 0;
+HANDLE temp_handle = INVALID_HANDLE_VALUE;
+
+bool set_attributes(HANDLE h, DWORD attributes)
+{
+    FILE_BASIC_INFO info = {};
+    info.FileAttributes = attributes;
+    return SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info) != 0;
+}
+
+// Marks the file to be deleted when its handle closes, however the process ends.
+bool delete_on_close(HANDLE h)
+{
+    FILE_DISPOSITION_INFO info = {};
+    info.DeleteFile = TRUE;
+    return SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info) != 0;
+}
+
+// During a conversion the file on disk is untouched and the temporary file
+// worthless; during a copy back the copy is finished first; at any other
+// time the system's default ends the process.
+BOOL WINAPI on_interrupt(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    if (current_phase == phase_copy_back) {
+        interrupted = 1;
+        return TRUE;
+    }
+    if (current_phase == phase_conversion) {
+        delete_on_close(temp_handle);
+        TerminateProcess(GetCurrentProcess(), 2);
+    }
+    return FALSE;
+}
+
+// Whether an existing temporary file may be taken over: a regular file with
+// no other link, and not marked read-only by a copy back that did not end.
+// The share mode of its open keeps every other run out.
+temp_status judge_temp(HANDLE h)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return temp_failed;
+    if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+        return temp_refused;
+    return SetEndOfFile(h) ? temp_ready : temp_failed;
+}
+
+// Makes the temporary file, or opens an old one; never through a symbolic
+// link or another reparse point, and shared with no one.
+HANDLE make_temp(const char* name, temp_status* status)
+{
+    const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE h = CreateFileA(name, access, 0, nullptr, CREATE_NEW, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+        h = CreateFileA(name, access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        DWORD attributes = GetFileAttributesA(name);
+        bool read_only = attributes != INVALID_FILE_ATTRIBUTES &&
+                         (attributes & FILE_ATTRIBUTE_READONLY) &&
+                         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+        *status = error == ERROR_SHARING_VIOLATION ? temp_in_use
+                  : read_only                      ? temp_refused
+                                                   : temp_failed;
+        return h;
+    }
+    *status = judge_temp(h);
+    if (*status != temp_ready) {
         CloseHandle(h);
         return INVALID_HANDLE_VALUE;
     }
@@ -132,6 +228,7 @@ void plat_startup(int* argc, char*** argv)
     vec[args.size()] = nullptr;
     *argc = static_cast<int>(args.size());
     *argv = vec;
+    SetConsoleCtrlHandler(on_interrupt, TRUE);
 }
 
 FILE* plat_open(const char* name, open_mode mode)
@@ -139,20 +236,8 @@ FILE* plat_open(const char* name, open_mode mode)
     HANDLE h = open_handle(name, mode);
     if (h == INVALID_HANDLE_VALUE)
         return nullptr;
-    int flags = _O_BINARY | (mode == open_read ? _O_RDONLY : _O_WRONLY);
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags);
-    if (fd < 0) {
-        CloseHandle(h);
-        return nullptr;
-    }
-    // From here the descriptor owns the handle, and then the stream owns both.
-    FILE* f = _fdopen(fd, mode == open_read ? "rb" : "wb");
-    if (!f) {
-        _close(fd);
-        return nullptr;
-    }
-    setvbuf(f, nullptr, _IOFBF, stream_buffer_size);
-    return f;
+    return open_stream(h, mode == open_read ? _O_RDONLY : _O_WRONLY,
+                       mode == open_read ? "rb" : "wb");
 }
 
 bool plat_close(FILE* f)
@@ -166,7 +251,6 @@ bool plat_close(FILE* f)
 
 bool plat_same_file(FILE* f, const char* name)
 {
-    HANDLE open = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
     // No access is asked for: the file's identity is all that is read.
     HANDLE named = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -174,15 +258,72 @@ bool plat_same_file(FILE* f, const char* name)
         return false;
     BY_HANDLE_FILE_INFORMATION a;
     BY_HANDLE_FILE_INFORMATION b;
-    bool same = GetFileInformationByHandle(open, &a) && GetFileInformationByHandle(named, &b) &&
-                same_file(a, b);
+    bool same = GetFileInformationByHandle(handle_of(f), &a) &&
+                GetFileInformationByHandle(named, &b) && same_file(a, b);
     CloseHandle(named);
     return same;
 }
 
-void plat_remove(const char* name)
+bool plat_stamp(FILE* f, file_stamp* out)
 {
-    DeleteFileA(name);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle_of(f), &info))
+        return false;
+    auto join = [](DWORD high, DWORD low) {
+        return (static_cast<unsigned long long>(high) << 32) | low;
+    };
+    out->volume = info.dwVolumeSerialNumber;
+    out->index = join(info.nFileIndexHigh, info.nFileIndexLow);
+    out->size = join(info.nFileSizeHigh, info.nFileSizeLow);
+    out->mtime = static_cast<long long>(
+        join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
+    out->mtime_ns = 0;
+    return true;
+}
+
+bool plat_truncate(FILE* f)
+{
+    HANDLE h = handle_of(f);
+    return fflush(f) == 0 && SetFilePointer(h, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(h);
+}
+
+FILE* plat_open_temp(const char* name, temp_status* status)
+{
+    HANDLE h = make_temp(name, status);
+    if (h == INVALID_HANDLE_VALUE)
+        return nullptr;
+    temp_handle = h;
+    FILE* f = open_stream(h, _O_RDWR, "w+b");
+    if (!f)
+        *status = temp_failed;
+    current_phase = f ? phase_conversion : phase_none;
+    return f;
+}
+
+bool plat_seal_temp(FILE* f)
+{
+    HANDLE h = handle_of(f);
+    bool ok = fflush(f) == 0 && !ferror(f) && set_attributes(h, FILE_ATTRIBUTE_READONLY) &&
+              FlushFileBuffers(h) && fseek(f, 0, SEEK_SET) == 0;
+    if (ok)
+        current_phase = phase_copy_back;
+    return ok;
+}
+
+void plat_remove_temp(FILE* f)
+{
+    // Deleted through its handle, which no other process can share: the
+    // name cannot have changed hands. The mark goes first, as the system
+    // deletes no read-only file.
+    HANDLE h = handle_of(f);
+    set_attributes(h, FILE_ATTRIBUTE_NORMAL);
+    delete_on_close(h);
+    current_phase = phase_none;
+}
+
+bool plat_interrupted()
+{
+    return interrupted != 0;
 }
 
 void plat_exit(int code)

@@ -63,7 +63,7 @@ protected:
 
 const char* mode_name(open_mode mode)
 {
-    return mode == open_read ? "read" : mode == open_write ? "write" : "private";
+    return mode == open_read ? "read" : "write";
 }
 
 TEST_F(platform_win32_test, opens_regular_files_only)
@@ -72,8 +72,8 @@ TEST_F(platform_win32_test, opens_regular_files_only)
         const char* name;
         open_mode mode;
     } cases[] = {
-        {"NUL", open_read},  {"NUL", open_write},   {"NUL", open_private}, {"sub", open_read},
-        {"sub", open_write}, {"sub", open_private}, {"sub\\", open_read},  {"missing", open_read},
+        {"NUL", open_read},   {"NUL", open_write},    {"sub", open_read},      {"sub", open_write},
+        {"sub\\", open_read}, {"missing", open_read}, {"missing", open_write},
     };
     for (const auto& c : cases) {
         FILE* f = plat_open(c.name, c.mode);
@@ -81,25 +81,53 @@ TEST_F(platform_win32_test, opens_regular_files_only)
         if (f)
             plat_close(f);
     }
+    // Nor is the temporary file ever anything else.
+    for (const char* name : {"NUL", "sub"}) {
+        temp_status status = temp_ready;
+        EXPECT_EQ(plat_open_temp(name, &status), nullptr) << name;
+        EXPECT_EQ(status, temp_failed) << name;
+    }
 }
 
 TEST_F(platform_win32_test, read_only_file_is_refused_for_writing_and_keeps_its_bytes)
 {
-    for (open_mode mode : {open_write, open_private}) {
-        write_bytes("ro.txt", "keep\r\n");
-        set_attributes("ro.txt", FILE_ATTRIBUTE_READONLY);
-        FILE* f = plat_open("ro.txt", mode);
-        EXPECT_EQ(f, nullptr) << mode_name(mode);
-        if (f)
-            plat_close(f);
-        EXPECT_EQ(read_bytes("ro.txt"), "keep\r\n") << mode_name(mode);
-        set_attributes("ro.txt", FILE_ATTRIBUTE_NORMAL);
-    }
+    write_bytes("ro.txt", "keep\r\n");
+    set_attributes("ro.txt", FILE_ATTRIBUTE_READONLY);
+    FILE* f = plat_open("ro.txt", open_write);
+    EXPECT_EQ(f, nullptr);
+    if (f)
+        plat_close(f);
+    // A read-only temporary file may hold the only complete copy of a file.
+    temp_status status = temp_ready;
+    f = plat_open_temp("ro.txt", &status);
+    EXPECT_EQ(f, nullptr);
+    EXPECT_EQ(status, temp_refused);
+    EXPECT_EQ(read_bytes("ro.txt"), "keep\r\n");
+    set_attributes("ro.txt", FILE_ATTRIBUTE_NORMAL);
     // Reading it is fine.
-    FILE* f = plat_open("ro.txt", open_read);
+    f = plat_open("ro.txt", open_read);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(plat_getc(f), 'k');
     EXPECT_TRUE(plat_close(f));
+}
+
+TEST_F(platform_win32_test, a_temporary_file_is_held_by_one_run_and_deleted_through_its_handle)
+{
+    temp_status status = temp_failed;
+    FILE* f = plat_open_temp("kelto.tmp", &status);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(status, temp_ready);
+    FILE* second = plat_open_temp("kelto.tmp", &status);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(status, temp_in_use);
+    plat_putc('x', f);
+    EXPECT_TRUE(plat_seal_temp(f));
+    EXPECT_EQ(GetFileAttributesA("kelto.tmp") & FILE_ATTRIBUTE_READONLY,
+              DWORD(FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(plat_getc(f), 'x');
+    plat_remove_temp(f);
+    EXPECT_TRUE(plat_close(f));
+    EXPECT_EQ(GetFileAttributesA("kelto.tmp"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(platform_win32_test, same_file_under_every_spelling_of_its_name)
