@@ -99,7 +99,7 @@ enum temp_status {
 // and ends the process with code 2.
 FILE* plat_open_temp(const char* name, temp_status* status);
 
-// Before the copy back: writes out the temporary file, marks it read-only
+// Before the copy back: flushes the temporary file, marks it read-only
 // (the mark of a copy that may be the only complete one) and rewinds it.
 // From here on an interrupting signal is only noted (plat_interrupted).
 // False when writing it failed.

@@ -304,7 +304,7 @@ bool plat_seal_temp(FILE* f)
 {
     HANDLE h = handle_of(f);
     bool ok = fflush(f) == 0 && !ferror(f) && set_attributes(h, FILE_ATTRIBUTE_READONLY) &&
-              FlushFileBuffers(h) && fseek(f, 0, SEEK_SET) == 0;
+              fseek(f, 0, SEEK_SET) == 0;
     if (ok)
         current_phase = phase_copy_back;
     return ok;
