@@ -175,8 +175,8 @@ void convert_file_in_place(const char* name, int from, int to)
         drop_temp(temp, "file changed while converted", name);
     if (!plat_seal_temp(temp.stream))
         drop_temp(temp, "cannot write file", temp_file_name);
-    // Looked at last thing before the file is emptied: the sealing waits
-    // for the disk.
+    // Looked at last thing before the file is emptied, so that a write
+    // made meanwhile is not lost.
     if (!unchanged(in, read))
         drop_temp(temp, "file changed while converted", name);
     in.close();

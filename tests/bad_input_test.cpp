@@ -218,7 +218,7 @@ TEST(bad_input, a_file_appended_to_while_it_is_converted)
     stop = true;
     writer.join();
     const bool changed = r.exit_code == 2;
-    EXPECT_EQ(r.out, changed ? lines("error : file changed while converted : big.txt.\n") : "");
+    EXPECT_EQ(r.out, changed ? error_line("file changed while converted", "big.txt") : "");
     std::string after = t.read("big.txt");
     const std::string& start = changed ? original : converted;
     EXPECT_TRUE(changed || r.exit_code == 0) << r.exit_code;
@@ -249,7 +249,7 @@ TEST(bad_input, a_file_replaced_while_it_is_converted)
     replacer.join();
     std::string after = t.read("f.txt");
     if (r.exit_code == 2) {
-        EXPECT_EQ(r.out, lines("error : file changed while converted : f.txt.\n"));
+        EXPECT_EQ(r.out, error_line("file changed while converted", "f.txt"));
         EXPECT_TRUE(after == new_text) << after.size() << " bytes";
     } else {
         EXPECT_EQ(r.exit_code, 0);

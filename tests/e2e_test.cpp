@@ -361,7 +361,7 @@ TEST_F(e2e_test, runs_at_the_same_time_in_one_directory_never_mix_files)
              e2e::config().kelto},
             d.dir());
         EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 123) << r.exit_code;
-        const std::string lost = error("temporary file in use", "kelto.tmp");
+        const std::string lost = error_line("temporary file in use", "kelto.tmp");
         int losers = 0;
         for (size_t at = 0; at < r.out.size(); at += lost.size(), ++losers)
             ASSERT_EQ(r.out.compare(at, lost.size(), lost), 0) << r.out;
