@@ -51,15 +51,13 @@ std::string model_convert(const std::string& in, int from, int to)
     return out;
 }
 
-// The detector takes the byte after a CR with it, whatever that byte is.
+// The detector reads the byte after a lone CR again, as the converter does.
 int model_detect(const std::string& in)
 {
     int found = 0;
-    for (size_t i = 0; i < in.size(); ++i) {
-        if (in[i] == CR)
-            found |= ++i < in.size() && in[i] == LF ? FOUND_DOS : FOUND_MAC;
-        else if (in[i] == LF)
-            found |= FOUND_UNIX;
+    for (size_t i = 0; i < in.size(); i += token_at(in, i).len) {
+        int type = token_at(in, i).type;
+        found |= type == 'd' ? FOUND_DOS : type == 'u' ? FOUND_UNIX : type == 'm' ? FOUND_MAC : 0;
     }
     return found;
 }
@@ -72,15 +70,29 @@ size_t count_type(const std::string& in, int type)
     return n;
 }
 
+// The C library applies a buffer size only together with the buffer: each
+// stream of a run gets one of these, BUF bytes of it (0: the library's own).
+char stream_buffers[2][8];
+
+void set_buffer(FILE* f, int which, size_t buf)
+{
+    check(f != nullptr);
+    if (buf)
+        setvbuf(f, stream_buffers[which], _IOFBF, buf);
+}
+
 // An input stream over BYTES (which must end in a spare NUL, as fmemopen
-// wants a buffer even for an empty file), with a buffer of BUF bytes (0: the
-// library's own).
+// wants a buffer even for an empty file).
 void open_input(FileStream& f, std::string& bytes, size_t buf)
 {
     f.stream = fmemopen(&bytes[0], bytes.size() - 1, "r");
-    check(f.stream != nullptr);
-    if (buf)
-        setvbuf(f.stream, nullptr, _IOFBF, buf);
+    set_buffer(f.stream, 0, buf);
+}
+
+ssize_t append(void* cookie, const char* data, size_t size)
+{
+    static_cast<std::string*>(cookie)->append(data, size);
+    return static_cast<ssize_t>(size);
 }
 
 std::string run_convert(const std::string& in, size_t buf, int from, int to)
@@ -88,17 +100,12 @@ std::string run_convert(const std::string& in, size_t buf, int from, int to)
     std::string bytes = in + '\0';
     FileStream src;
     open_input(src, bytes, buf);
-    char* data = nullptr;
-    size_t size = 0;
+    std::string out;
     FileStream dst;
-    dst.stream = open_memstream(&data, &size);
-    check(dst.stream != nullptr);
-    if (buf)
-        setvbuf(dst.stream, nullptr, _IOFBF, buf);
+    dst.stream = fopencookie(&out, "w", {nullptr, append, nullptr, nullptr});
+    set_buffer(dst.stream, 1, buf);
     convert_line_endings(src, dst, from, to);
     check(dst.close());
-    std::string out(data, size);
-    free(data);
     return out;
 }
 

@@ -15,8 +15,9 @@ void report_error(const char* msg, bool fatal);
 // be written: a run whose output was lost does not report success.
 [[noreturn]] void finish(int code);
 
-// One open file, read or written a byte at a time through the platform's
-// buffered stream. Owns the stream; never copied.
+// One open file, read or written through the platform's buffered stream a
+// byte at a time, or a run of ordinary bytes at a time. Owns the stream;
+// never copied.
 class FileStream {
 public:
     FILE* stream = nullptr;
@@ -32,6 +33,18 @@ public:
     int get_byte() { return plat_getc(stream); }
     void put_byte(int b) { plat_putc(b, stream); }
     void unget_byte(int b);
+
+    // Reads the bytes up to the next CR or LF, as far as the stream's buffer
+    // holds them, in one step: the same bytes as that many get_byte calls,
+    // possibly none. The view holds until the next call on the stream.
+    byte_span get_run();
+
+    // Writes the bytes of a run, as put_byte would one by one.
+    void put_run(byte_span run)
+    {
+        if (run.size != 0)
+            plat_write(run.data, run.size, stream);
+    }
 
     // True once a read or a write on the stream has failed.
     bool failed() const { return ferror(stream) != 0; }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 
 // Fast byte access to a buffered stream. The stream is only ever used by
 // this single thread, so the unlocked forms are safe and save a lock per byte.
@@ -43,6 +44,54 @@ inline int plat_ungetc(int c, FILE* f)
     }
 #endif
     return ungetc(c, f);
+}
+
+// A view of bytes held in a stream's buffer.
+struct byte_span {
+    const char* data;
+    size_t size;
+};
+
+// The bytes a read stream holds in its buffer and has not handed out yet,
+// valid until the next operation on the stream. On glibc that is the span
+// between the read pointers that getc itself steps along. Elsewhere the view
+// is empty and the caller reads byte by byte, which is always correct.
+inline byte_span plat_buffered(FILE* f)
+{
+#ifdef __GLIBC__
+    return {f->_IO_read_ptr, static_cast<size_t>(f->_IO_read_end - f->_IO_read_ptr)};
+#else
+    static_cast<void>(f);
+    return {nullptr, 0};
+#endif
+}
+
+// Hands out the first N bytes of plat_buffered's view, as N reads would.
+inline void plat_skip(FILE* f, size_t n)
+{
+#ifdef __GLIBC__
+    f->_IO_read_ptr += n;
+#else
+    static_cast<void>(f);
+    static_cast<void>(n);
+#endif
+}
+
+// Writes N bytes, as N calls of plat_putc would. On glibc bytes that fit the
+// buffer are stored there directly, where putc would store them; the library
+// flushes when they do not, at the same buffer boundaries as putc.
+inline void plat_write(const char* data, size_t n, FILE* f)
+{
+#ifdef __GLIBC__
+    if (n <= static_cast<size_t>(f->_IO_write_end - f->_IO_write_ptr)) {
+        std::memcpy(f->_IO_write_ptr, data, n);
+        f->_IO_write_ptr += n;
+        return;
+    }
+    fwrite_unlocked(data, 1, n, f);
+#else
+    fwrite(data, 1, n, f);
+#endif
 }
 
 // How a stream is opened.

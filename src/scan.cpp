@@ -5,13 +5,6 @@ namespace {
 const int CR = 0x0D;
 const int LF = 0x0A;
 
-// Branch hints for the byte loops: almost every byte of a text is neither
-// CR nor LF, so that path is laid out straight.
-inline bool likely(bool c)
-{
-    return __builtin_expect(c, 1);
-}
-
 void put_ending(FileStream& out, int type)
 {
     if (type != 'u')
@@ -34,36 +27,37 @@ struct ending_map {
     }
 };
 
+// Reads the byte after a CR: true when it is an LF that completes a CR LF
+// pair. Any other byte goes back to be read again: it may itself begin a
+// line ending (CR CR LF is a lone CR, then a CR LF pair).
+bool pair_completed(FileStream& in)
+{
+    int n = in.get_byte();
+    if (n == LF)
+        return true;
+    if (n != EOF)
+        in.unget_byte(n);
+    return false;
+}
+
 }  // namespace
 
+// Almost every byte of a text is an ordinary one: after each, the run of
+// ordinary bytes that follows is taken in one step. A byte that ends a line
+// is not followed by a run, so a text of nothing but line endings costs no
+// more than reading it byte by byte.
 void convert_line_endings(FileStream& in, FileStream& out, int from, int to)
 {
     const ending_map map(from, to);
-    int b = in.get_byte();
-    while (b != EOF) {
-        // Every byte above CR is an ordinary one: one test per byte.
-        if (likely(b > CR)) {
-            out.put_byte(b);
-            b = in.get_byte();
-            continue;
-        }
+    for (int b; (b = in.get_byte()) != EOF;) {
         if (b == LF) {
             put_ending(out, map.unix_type);
         } else if (b == CR) {
-            int n = in.get_byte();
-            if (n == LF) {
-                put_ending(out, map.dos);
-            } else {
-                put_ending(out, map.mac);
-                // The byte after a lone CR goes back to be read again: it
-                // may itself begin a line ending (CR CR LF is CR, then CR LF).
-                if (n != EOF)
-                    in.unget_byte(n);
-            }
+            put_ending(out, pair_completed(in) ? map.dos : map.mac);
         } else {
             out.put_byte(b);
+            out.put_run(in.get_run());
         }
-        b = in.get_byte();
     }
 }
 
@@ -71,14 +65,12 @@ int detect_line_endings(FileStream& in)
 {
     int found = 0;
     for (int b; (b = in.get_byte()) != EOF;) {
-        if (likely(b > CR))
-            continue;
-        if (b == CR) {
-            // The byte after a CR is consumed with it, whatever it is.
-            found |= in.get_byte() == LF ? FOUND_DOS : FOUND_MAC;
-        } else if (b == LF) {
+        if (b == LF)
             found |= FOUND_UNIX;
-        }
+        else if (b == CR)
+            found |= pair_completed(in) ? FOUND_DOS : FOUND_MAC;
+        else
+            in.get_run();
     }
     return found;
 }

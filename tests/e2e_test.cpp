@@ -102,7 +102,7 @@ TEST_F(e2e_test, report_lines_pad_names_and_list_types_in_fixed_order)
         {"mac.txt", "a\rb", " mac"},
         {"all.txt", "\rx\ny\r\n", " dos unix mac"},
         {"dos_unix.txt", "a\r\nb\n", " dos unix"},
-        {"cr_cr_lf", "\r\r\n", " unix mac"},
+        {"cr_cr_lf", "a\r\r\nb", " dos mac"},
         {"cr_cr_cr_lf", "\r\r\r\n", " dos mac"},
         {"plain", bytes_of("\0\x1a\xff"), ""},
         {"name_of_exactly_30_characters_", "\n", " unix"},
