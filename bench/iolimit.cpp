@@ -1,10 +1,13 @@
 // The I/O limit of converting a file in place through a temporary file: the
 // same reads and writes as the tool (the file into a temporary file in the
 // current directory, then the temporary file back over the file, then the
-// temporary file deleted), in 1 MiB blocks and with no work per byte. No
-// in-place conversion of this design can be faster.
-//   iolimit FILE
+// temporary file deleted), in blocks of the tool's stream buffer size and
+// with no work per byte. No in-place conversion of this design can be faster.
+// With -r, the read limit: the file read once in such blocks, as a report
+// reads it.
+//   iolimit [-r] FILE
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include <fcntl.h>
@@ -13,7 +16,7 @@
 namespace {
 
 const char temp_name[] = "iolimit.tmp";
-const size_t block_size = 1 << 20;
+const size_t block_size = size_t{128} * 1024;
 
 bool copy(const char* src, const char* dst, std::vector<char>& block)
 {
@@ -28,19 +31,36 @@ bool copy(const char* src, const char* dst, std::vector<char>& block)
     return out >= 0 && close(out) == 0 && ok;
 }
 
+bool read_all(const char* name, std::vector<char>& block)
+{
+    int in = open(name, O_RDONLY);
+    if (in < 0)
+        return false;
+    ssize_t n;
+    while ((n = read(in, block.data(), block.size())) > 0) {
+    }
+    close(in);
+    return n == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        fputs("usage: iolimit FILE\n", stderr);
+    bool read_only = argc == 3 && std::strcmp(argv[1], "-r") == 0;
+    if (argc != 2 && !read_only) {
+        fputs("usage: iolimit [-r] FILE\n", stderr);
         return 2;
     }
+    const char* name = argv[argc - 1];
     std::vector<char> block(block_size);
-    if (!copy(argv[1], temp_name, block) || !copy(temp_name, argv[1], block)) {
-        perror(argv[1]);
+    bool ok = read_only ? read_all(name, block)
+                        : copy(name, temp_name, block) && copy(temp_name, name, block);
+    if (!ok) {
+        perror(name);
         return 1;
     }
-    unlink(temp_name);
+    if (!read_only)
+        unlink(temp_name);
     return 0;
 }

@@ -35,12 +35,25 @@ std::string make_text(const char* ending)
     return text;
 }
 
+// The worst case: nothing but line endings of every type, a lone CR (whose
+// next byte is pushed back) among them.
+std::string make_endings()
+{
+    std::string text;
+    while (text.size() < text_size)
+        text += "\r\r\n\n";
+    return text;
+}
+
+// The text of one type of line ending ('d', 'u', 'm'), or of nothing but
+// line endings ('e').
 const std::string& text_for(int type)
 {
     static const std::string dos = make_text("\r\n");
     static const std::string unix_text = make_text("\n");
     static const std::string mac = make_text("\r");
-    return type == 'd' ? dos : type == 'u' ? unix_text : mac;
+    static const std::string endings = make_endings();
+    return type == 'd' ? dos : type == 'u' ? unix_text : type == 'm' ? mac : endings;
 }
 
 // Buffers of the tool's size for the two streams of a case. The C library
@@ -74,9 +87,9 @@ std::string output_for(const std::string& text)
     return std::string(2 * text.size() + 1, '\0');
 }
 
-void convert(benchmark::State& state, int from, int to)
+void convert(benchmark::State& state, int from, int to, int text_type)
 {
-    std::string text = text_for(from);
+    std::string text = text_for(text_type);
     std::string out = output_for(text);
     for (auto _ : state) {
         memory_pair io(text, out);
@@ -115,14 +128,17 @@ void plain_copy(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(plain_copy)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, du, 'd', 'u')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, ud, 'u', 'd')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, dm, 'd', 'm')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, md, 'm', 'd')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, um, 'u', 'm')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, mu, 'm', 'u')->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(convert, du, 'd', 'u', 'd')->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(convert, ud, 'u', 'd', 'u')->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(convert, dm, 'd', 'm', 'd')->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(convert, md, 'm', 'd', 'm')->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(convert, um, 'u', 'm', 'u')->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(convert, mu, 'm', 'u', 'm')->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(convert, du_endings_only, 'd', 'u', 'e')->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(convert, mu_endings_only, 'm', 'u', 'e')->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(detect, crlf, 'd')->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(detect, lf, 'u')->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(detect, cr, 'm')->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(detect, endings_only, 'e')->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -171,8 +171,10 @@ main() {
     large_case ud lf.txt "unix2dos -q"
     large_case mu cr.txt "mac2unix -q"
 
-    time_case v "cp $data/crlf.txt file.txt && sync" "$kelto /v file.txt" "dos2unix -i file.txt"
+    time_case v "cp $data/crlf.txt file.txt && sync" "$kelto /v file.txt" "dos2unix -i file.txt" \
+        "$iolimit -r file.txt"
     row "kelto /v crlf.txt ($blocks MiB)" "${medians[0]}" "dos2unix -i" "${medians[1]}"
+    row "kelto /v crlf.txt ($blocks MiB)" "${medians[0]}" "read limit (iolimit -r)" "${medians[2]}"
 
     if (cd "$data/tree/d1" && "$kelto" /v '*.txt' >/dev/null 2>&1); then
         expansion_cases

@@ -1,9 +1,5 @@
 #include "fileio.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 const char temp_file_name[] = "kelto.tmp";
 
 void report_error(const char* msg, const char* subject, bool fatal)
@@ -44,40 +40,6 @@ void FileStream::unget_byte(int b)
 {
     if (plat_ungetc(b, stream) == EOF)
         report_error("ungetc() failed", true);
-}
-
-namespace {
-
-// The length of the run of bytes at DATA that holds no CR and no LF, at most
-// SIZE. Sixteen bytes are compared at a time where the processor can.
-size_t run_length(const char* data, size_t size)
-{
-    const char cr = 0x0D;
-    const char lf = 0x0A;
-    size_t i = 0;
-#ifdef __SSE2__
-    const __m128i crs = _mm_set1_epi8(cr);
-    const __m128i lfs = _mm_set1_epi8(lf);
-    for (; i + 16 <= size; i += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, crs), _mm_cmpeq_epi8(v, lfs)));
-        if (hits != 0)
-            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
-    }
-#endif
-    while (i < size && data[i] != cr && data[i] != lf)
-        ++i;
-    return i;
-}
-
-}  // namespace
-
-byte_span FileStream::get_run()
-{
-    byte_span run = plat_buffered(stream);
-    run.size = run_length(run.data, run.size);
-    plat_skip(stream, run.size);
-    return run;
 }
 
 bool FileStream::close()

@@ -4,6 +4,10 @@
 
 #include "platform.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 extern const char temp_file_name[];
 
 // Prints "error : MSG : SUBJECT." (or "error : MSG.") on standard output and,
@@ -14,6 +18,28 @@ void report_error(const char* msg, bool fatal);
 // Ends the process with the code, or with 2 when standard output could not
 // be written: a run whose output was lost does not report success.
 [[noreturn]] void finish(int code);
+
+// The length of the run of bytes at DATA that holds no CR and no LF, at most
+// SIZE. Sixteen bytes are compared at a time where the processor can.
+inline size_t run_length(const char* data, size_t size)
+{
+    const char cr = 0x0D;
+    const char lf = 0x0A;
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i crs = _mm_set1_epi8(cr);
+    const __m128i lfs = _mm_set1_epi8(lf);
+    for (; i + 16 <= size; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, crs), _mm_cmpeq_epi8(v, lfs)));
+        if (hits != 0)
+            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+    }
+#endif
+    while (i < size && data[i] != cr && data[i] != lf)
+        ++i;
+    return i;
+}
 
 // One open file, read or written through the platform's buffered stream a
 // byte at a time, or a run of ordinary bytes at a time. Owns the stream;
@@ -37,7 +63,13 @@ public:
     // Reads the bytes up to the next CR or LF, as far as the stream's buffer
     // holds them, in one step: the same bytes as that many get_byte calls,
     // possibly none. The view holds until the next call on the stream.
-    byte_span get_run();
+    byte_span get_run()
+    {
+        byte_span run = plat_buffered(stream);
+        run.size = run_length(run.data, run.size);
+        plat_skip(stream, run.size);
+        return run;
+    }
 
     // Writes the bytes of a run, as put_byte would one by one.
     void put_run(byte_span run)

@@ -61,16 +61,27 @@ void convert_line_endings(FileStream& in, FileStream& out, int from, int to)
     }
 }
 
+// The byte after a lone CR is looked at again, as the converter reads it
+// again; the detector writes nothing, so it keeps the byte rather than push
+// it back into the stream.
 int detect_line_endings(FileStream& in)
 {
     int found = 0;
-    for (int b; (b = in.get_byte()) != EOF;) {
-        if (b == LF)
+    int b = in.get_byte();
+    while (b != EOF) {
+        if (b == CR) {
+            b = in.get_byte();
+            if (b != LF) {
+                found |= FOUND_MAC;
+                continue;
+            }
+            found |= FOUND_DOS;
+        } else if (b == LF) {
             found |= FOUND_UNIX;
-        else if (b == CR)
-            found |= pair_completed(in) ? FOUND_DOS : FOUND_MAC;
-        else
+        } else {
             in.get_run();
+        }
+        b = in.get_byte();
     }
     return found;
 }
