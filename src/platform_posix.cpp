@@ -133,13 +133,12 @@ void set_phase(temp_phase phase)
     std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
-// Async-signal-safe: fstatat and unlink only.
-void remove_temp_file()
+// Async-signal-safe: fstatat and unlink only. True once the file is gone.
+bool remove_temp_file()
 {
     struct stat st;
-    if (fstatat(AT_FDCWD, temp_path, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == temp_dev &&
-        st.st_ino == temp_ino)
-        unlink(temp_path);
+    return fstatat(AT_FDCWD, temp_path, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == temp_dev &&
+           st.st_ino == temp_ino && unlink(temp_path) == 0;
 }
 
 // During a conversion the file on disk is untouched and the temporary file
@@ -219,6 +218,8 @@ temp_status check_held(int fd, const char* path, bool* again)
     temp_status status = judge_temp(held);
     if (status == temp_ready && held.st_size != 0 && ftruncate(fd, 0) != 0)
         return temp_failed;
+    temp_dev = held.st_dev;
+    temp_ino = held.st_ino;
     return status;
 }
 
@@ -350,18 +351,9 @@ FILE* plat_open_temp(const char* name, temp_status* status)
     for (int sig : interrupting_signals)
         sigaddset(&interrupting, sig);
     sigprocmask(SIG_BLOCK, &interrupting, &before);
-    int fd = make_temp(path.c_str(), status);
-    struct stat st;
-    FILE* f = nullptr;
-    if (fd >= 0 && fstat(fd, &st) == 0) {
-        std::memcpy(temp_path, path.c_str(), path.size() + 1);
-        temp_dev = st.st_dev;
-        temp_ino = st.st_ino;
-        f = open_stream(fd, "w+b");
-        fd = -1;
-    }
-    if (fd >= 0)
-        close(fd);
+    std::memcpy(temp_path, path.c_str(), path.size() + 1);
+    int fd = make_temp(temp_path, status);
+    FILE* f = fd >= 0 ? open_stream(fd, "w+b") : nullptr;
     if (!f && *status == temp_ready)
         *status = temp_failed;
     set_phase(f ? phase_conversion : phase_none);
@@ -382,10 +374,10 @@ bool plat_seal_temp(FILE* f)
 
 void plat_remove_temp(FILE* f)
 {
-    // Unmarked first: should the deletion fail, what is left is an ordinary
-    // leftover that the next conversion takes over.
-    fchmod(fileno(f), 0600);
-    remove_temp_file();
+    // Should the deletion fail, the mark goes: what is left is then an
+    // ordinary leftover that the next conversion takes over.
+    if (!remove_temp_file())
+        fchmod(fileno(f), 0600);
     set_phase(phase_none);
 }
 
