@@ -158,11 +158,12 @@ void convert_file_in_place(const char* name, int from, int to)
     if (plat_same_file(in.stream, temp_file_name))
         report_error("cannot convert temporary file", name, true);
     file_stamp read;
-    bool stamped = plat_stamp(in.stream, &read);
+    if (!plat_stamp(in.stream, &read))
+        report_error("cannot read file", name, true);
     FileStream temp;
     open_temp_file(temp);
     convert_line_endings(in, temp, from, to);
-    if (in.failed() || !stamped)
+    if (in.failed())
         drop_temp(temp, "cannot read file", name);
     if (fflush(temp.stream) != 0 || temp.failed())
         drop_temp(temp, "cannot write file", temp_file_name);

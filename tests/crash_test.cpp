@@ -69,7 +69,7 @@ struct crash_run {
         e2e::run_result r = dir.kelto(args);
         fault::phase again = fault::check_no_loss(dir, files, "run again");
         if (precious) {
-            EXPECT_EQ(r.out, e2e::lines("error : cannot use temporary file : kelto.tmp.\n"));
+            EXPECT_EQ(r.out, e2e::error_line("cannot use temporary file", "kelto.tmp"));
             EXPECT_EQ(r.exit_code, 2);
             EXPECT_EQ(again, end);
         } else {

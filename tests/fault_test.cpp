@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
-#include <map>
 #include <sstream>
 
 #include "fault_lib.h"
@@ -13,6 +12,7 @@
 namespace {
 
 using e2e::error_line;
+using e2e::files_t;
 using e2e::same_bytes;
 using fault::file_case;
 
@@ -233,7 +233,6 @@ TEST(fault_test, interference_during_a_conversion)
     fault::sample s = fault::make_sample(several_buffers, 5);
     const std::string secret = "secret\n";
     const std::string changed = error_line("file changed while converted", "a.txt");
-    using files_t = std::map<std::string, std::string>;
     const files_t before = {{"a.txt", s.crlf}, {"secret", secret}};
     const files_t after = {{"a.txt", s.lf}, {"secret", secret}};
     const struct {
