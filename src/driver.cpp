@@ -142,46 +142,54 @@ bool unchanged(FileStream& in, const file_stamp& read)
            now.mtime_ns == read.mtime_ns;
 }
 
-bool same_file(const file_stamp& a, const file_stamp& b)
+// Opens NAME to be read and then written back through the same open, so
+// that its name is never looked up again in between; false when it may
+// only be read (a read-only file is converted all the same, and its
+// conversion left in the temporary file).
+bool open_for_update(FileStream& file, const char* name)
 {
-    return a.volume == b.volume && a.index == b.index;
+    file.stream = plat_open(name, open_update);
+    if (file.stream)
+        return true;
+    file.open(name, open_read);
+    return false;
 }
 
 }  // namespace
 
 void convert_file_in_place(const char* name, int from, int to)
 {
-    FileStream in;
-    in.open(name, open_read);
+    FileStream file;
+    bool writable = open_for_update(file, name);
     // Taking over the temporary file empties it: when it is the very file to
     // convert, that would destroy the user's data.
-    if (plat_same_file(in.stream, temp_file_name))
+    if (plat_same_file(file.stream, temp_file_name))
         report_error("cannot convert temporary file", name, true);
     file_stamp read;
-    if (!plat_stamp(in.stream, &read))
+    if (!plat_stamp(file.stream, &read))
         report_error("cannot read file", name, true);
     FileStream temp;
     open_temp_file(temp);
-    convert_line_endings(in, temp, from, to);
-    if (in.failed())
+    convert_line_endings(file, temp, from, to);
+    if (file.failed())
         drop_temp(temp, "cannot read file", name);
     if (fflush(temp.stream) != 0 || temp.failed())
         drop_temp(temp, "cannot write file", temp_file_name);
-    // The file is written back only where it was read: a name that now
-    // denotes another file, or a file written to meanwhile, is left alone.
-    FileStream out;
-    out.open(name, open_write);
-    file_stamp written;
-    if (!plat_stamp(out.stream, &written) || !same_file(written, read))
+    // A file that may not be written (now) keeps its conversion in the
+    // temporary file. One whose name no longer denotes it, or that was
+    // written to meanwhile, is left alone.
+    file_stamp now;
+    if (!writable || !plat_stamp(file.stream, &now) || now.read_only)
+        report_error("cannot open file", name, true);
+    if (!plat_same_file(file.stream, name))
         drop_temp(temp, "file changed while converted", name);
     if (!plat_seal_temp(temp.stream))
         drop_temp(temp, "cannot write file", temp_file_name);
     // Looked at last thing before the file is emptied, so that a write
     // made meanwhile is not lost.
-    if (!unchanged(in, read))
+    if (!unchanged(file, read))
         drop_temp(temp, "file changed while converted", name);
-    in.close();
-    copy_file(temp, temp_file_name, out, name);
+    copy_file(temp, temp_file_name, file, name);
     plat_remove_temp(temp.stream);
     temp.close();
     // An interruption during the copy back ends the run once it is done.

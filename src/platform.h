@@ -96,10 +96,11 @@ inline void plat_write(const char* data, size_t n, FILE* f)
 
 // How a stream is opened.
 enum open_mode {
-    open_read,   // an existing regular file, for reading; a read that would
-                 // block fails instead
-    open_write,  // an existing regular file, for writing, neither created nor
-                 // emptied (plat_truncate empties it)
+    open_read,    // an existing regular file, for reading; a read that would
+                  // block fails instead
+    open_update,  // the same, when it may be written, for reading and then
+                  // writing back: neither created nor emptied (plat_truncate
+                  // empties it)
 };
 
 // Starts the process: adjusts the argument vector where the platform's own
@@ -118,19 +119,22 @@ bool plat_close(FILE* f);
 // True when the open stream and the named file are one and the same file.
 bool plat_same_file(FILE* f, const char* name);
 
-// What identifies an open file, and its size and modification time.
+// What identifies an open file, its size and modification time, and whether
+// it is marked read-only (the owner may not write it).
 struct file_stamp {
     unsigned long long volume;
     unsigned long long index;
     unsigned long long size;
     long long mtime;
     long mtime_ns;
+    bool read_only;
 };
 
 // Fills *out for the open stream; false when the system cannot tell.
 bool plat_stamp(FILE* f, file_stamp* out);
 
-// Empties the file open for writing in F; false when that fails.
+// Empties the file open for update in F and sets it to be written from its
+// start; false when that fails.
 bool plat_truncate(FILE* f);
 
 // How the temporary file was had.

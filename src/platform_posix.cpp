@@ -67,12 +67,11 @@ std::string os_path(const char* name)
 // O_NONBLOCK keeps a FIFO from blocking the open and a regular file whose
 // reads would block (/proc/kmsg) from hanging the run: its read fails
 // instead. It changes nothing for a file on a disk. A file to be written is
-// neither created nor emptied here: it is first checked to be the file that
-// was read.
+// neither created nor emptied here.
 int open_flags(open_mode mode)
 {
     int flags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    return flags | (mode == open_read ? O_RDONLY : O_WRONLY);
+    return flags | (mode == open_read ? O_RDONLY : O_RDWR);
 }
 
 // A regular file, and for writing one whose owner may write it: the DOS
@@ -300,7 +299,7 @@ FILE* plat_open(const char* name, open_mode mode)
     int fd = open_fd(name, mode);
     if (fd < 0)
         return nullptr;
-    return open_stream(fd, mode == open_read ? "rb" : "wb");
+    return open_stream(fd, mode == open_read ? "rb" : "r+b");
 }
 
 bool plat_close(FILE* f)
@@ -326,14 +325,14 @@ bool plat_stamp(FILE* f, file_stamp* out)
     struct stat st;
     if (fstat(fileno(f), &st) != 0)
         return false;
-    *out = {st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size), st.st_mtim.tv_sec,
-            st.st_mtim.tv_nsec};
+    *out = {st.st_dev,         st.st_ino,          static_cast<unsigned long long>(st.st_size),
+            st.st_mtim.tv_sec, st.st_mtim.tv_nsec, (st.st_mode & S_IWUSR) == 0};
     return true;
 }
 
 bool plat_truncate(FILE* f)
 {
-    return fflush(f) == 0 && ftruncate(fileno(f), 0) == 0;
+    return fseek(f, 0, SEEK_SET) == 0 && ftruncate(fileno(f), 0) == 0;
 }
 
 FILE* plat_open_temp(const char* name, temp_status* status)

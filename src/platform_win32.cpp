@@ -75,7 +75,7 @@ std::vector<char*> split_arguments(char* line)
 // for the file systems and users where the system would let it pass.
 HANDLE open_handle(const char* name, open_mode mode)
 {
-    DWORD access = mode == open_read ? GENERIC_READ : GENERIC_WRITE;
+    DWORD access = mode == open_read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     HANDLE h = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
@@ -236,8 +236,8 @@ FILE* plat_open(const char* name, open_mode mode)
     HANDLE h = open_handle(name, mode);
     if (h == INVALID_HANDLE_VALUE)
         return nullptr;
-    return open_stream(h, mode == open_read ? _O_RDONLY : _O_WRONLY,
-                       mode == open_read ? "rb" : "wb");
+    return open_stream(h, mode == open_read ? _O_RDONLY : _O_RDWR,
+                       mode == open_read ? "rb" : "r+b");
 }
 
 bool plat_close(FILE* f)
@@ -278,13 +278,15 @@ bool plat_stamp(FILE* f, file_stamp* out)
     out->mtime = static_cast<long long>(
         join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
     out->mtime_ns = 0;
+    out->read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     return true;
 }
 
 bool plat_truncate(FILE* f)
 {
-    HANDLE h = handle_of(f);
-    return fflush(f) == 0 && SetFilePointer(h, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(h);
+    // The seek ends reading or writing through the stream and sets the
+    // handle's position, where the file is cut.
+    return fseek(f, 0, SEEK_SET) == 0 && SetEndOfFile(handle_of(f));
 }
 
 FILE* plat_open_temp(const char* name, temp_status* status)

@@ -309,7 +309,7 @@ FILE* __wrap_fdopen(int fd, const char* mode)
     auto* f = new seam_file{fd, name_of(fd)};
     cookie_io_functions_t io = {seam_read, seam_write, seam_seek, seam_close};
     const bool update = strchr(mode, '+') != nullptr;
-    f->stream = fopencookie(f, mode[0] == 'r' ? "r" : update ? "w+" : "w", io);
+    f->stream = fopencookie(f, mode[0] == 'r' ? (update ? "r+" : "r") : update ? "w+" : "w", io);
     if (!f->stream) {
         delete f;
         return nullptr;

@@ -37,7 +37,7 @@ TEST(fileio, copy_file_writes_the_source_bytes_over_the_destination)
         FileStream in;
         in.open(src.name(), open_read);
         FileStream out;
-        out.open(dst.name(), open_write);
+        out.open(dst.name(), open_update);
         copy_file(in, src.name(), out, dst.name());
         EXPECT_EQ(out.stream, nullptr) << c.what;
         EXPECT_TRUE(dst.read() == c.src) << c.what;
@@ -50,7 +50,7 @@ TEST(fileio, streams_read_and_write_every_byte_value_unchanged)
     scratch_file file;
     {
         FileStream out;
-        out.open(file.name(), open_write);
+        out.open(file.name(), open_update);
         for (int b = 0; b < 256; ++b)
             out.put_byte(b);
         EXPECT_TRUE(out.close());

@@ -72,8 +72,9 @@ TEST_F(platform_win32_test, opens_regular_files_only)
         const char* name;
         open_mode mode;
     } cases[] = {
-        {"NUL", open_read},   {"NUL", open_write},    {"sub", open_read},      {"sub", open_write},
-        {"sub\\", open_read}, {"missing", open_read}, {"missing", open_write},
+        {"NUL", open_read},       {"NUL", open_update}, {"sub", open_read},
+        {"sub", open_update},     {"sub\\", open_read}, {"missing", open_read},
+        {"missing", open_update},
     };
     for (const auto& c : cases) {
         FILE* f = plat_open(c.name, c.mode);
@@ -93,7 +94,7 @@ TEST_F(platform_win32_test, read_only_file_is_refused_for_writing_and_keeps_its_
 {
     write_bytes("ro.txt", "keep\r\n");
     set_attributes("ro.txt", FILE_ATTRIBUTE_READONLY);
-    FILE* f = plat_open("ro.txt", open_write);
+    FILE* f = plat_open("ro.txt", open_update);
     EXPECT_EQ(f, nullptr);
     if (f)
         plat_close(f);

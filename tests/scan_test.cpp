@@ -18,7 +18,7 @@ std::string convert(const std::string& input, int from, int to)
     FileStream in;
     in.open(src.name(), open_read);
     FileStream out;
-    out.open(dst.name(), open_write);
+    out.open(dst.name(), open_update);
     convert_line_endings(in, out, from, to);
     EXPECT_TRUE(out.close());
     in.close();

@@ -66,7 +66,7 @@ TEST_F(stream_buffer_test, more_open_streams_than_buffers_all_keep_their_bytes)
     const int count = 8;
     std::vector<FileStream> out(count);
     for (int i = 0; i < count; ++i)
-        out[i].open(new_file("f" + std::to_string(i)).c_str(), open_write);
+        out[i].open(new_file("f" + std::to_string(i)).c_str(), open_update);
     const std::string bytes = sample_bytes(300 * 1024);
     for (unsigned char c : bytes) {
         for (int i = 0; i < count; ++i)
@@ -87,14 +87,14 @@ TEST_F(stream_buffer_test, a_buffer_freed_by_close_goes_to_one_stream_only)
     // A and B open, A closed, then C, D and E opened while B is still being
     // written: a buffer handed out twice mixes up their bytes.
     FileStream a;
-    a.open(new_file("a").c_str(), open_write);
+    a.open(new_file("a").c_str(), open_update);
     FileStream b;
-    b.open(new_file("b").c_str(), open_write);
+    b.open(new_file("b").c_str(), open_update);
     ASSERT_TRUE(a.close());
     FileStream later[3];
     const char* names[] = {"c", "d", "e"};
     for (int i = 0; i < 3; ++i)
-        later[i].open(new_file(names[i]).c_str(), open_write);
+        later[i].open(new_file(names[i]).c_str(), open_update);
     const std::string bytes = sample_bytes(300 * 1024);
     for (unsigned char c : bytes) {
         b.put_byte(c);
@@ -128,7 +128,7 @@ TEST_F(stream_buffer_test, opening_for_writing_neither_creates_nor_empties_a_fil
     for (const auto& c : cases) {
         if (c.before)
             write_bytes(c.name, c.before);
-        FILE* f = plat_open(path(c.name).c_str(), open_write);
+        FILE* f = plat_open(path(c.name).c_str(), open_update);
         ASSERT_EQ(f != nullptr, c.after != nullptr) << c.name;
         if (!f)
             continue;
