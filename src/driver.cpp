@@ -88,10 +88,10 @@ void read_option(run_state& run, const char* word)
 // Standard output keeps lines in its buffer, so a line followed by a
 // conversion is flushed first: its failure must be seen while the file is
 // still as it was.
-void report_file(const char* name, bool before_conversion)
+void report_file(const char* name, size_t typed, bool before_conversion)
 {
     FileStream in;
-    in.open(name, open_read);
+    in.open(name, open_read, typed);
     int found = detect_line_endings(in);
     if (in.failed())
         report_error("cannot read file", name, true);
@@ -146,21 +146,21 @@ bool unchanged(FileStream& in, const file_stamp& read)
 // that its name is never looked up again in between; false when it may
 // only be read (a read-only file is converted all the same, and its
 // conversion left in the temporary file).
-bool open_for_update(FileStream& file, const char* name)
+bool open_for_update(FileStream& file, const char* name, size_t typed)
 {
-    file.stream = plat_open(name, open_update);
+    file.stream = plat_open(name, typed, open_update);
     if (file.stream)
         return true;
-    file.open(name, open_read);
+    file.open(name, open_read, typed);
     return false;
 }
 
 }  // namespace
 
-void convert_file_in_place(const char* name, int from, int to)
+void convert_file_in_place(const char* name, size_t typed, int from, int to)
 {
     FileStream file;
-    bool writable = open_for_update(file, name);
+    bool writable = open_for_update(file, name, typed);
     // Taking over the temporary file empties it: when it is the very file to
     // convert, that would destroy the user's data.
     if (plat_same_file(file.stream, temp_file_name))
@@ -217,12 +217,13 @@ int kelto_main(int argc, char** argv)
         if (is_option(argv, i))
             continue;
         const char* name = argv[i];
+        size_t typed = typed_length(i);
         if (run.report_types) {
-            report_file(name, run.from_type != 0);
+            report_file(name, typed, run.from_type != 0);
             ++run.processed;
         }
         if (run.from_type) {
-            convert_file_in_place(name, run.from_type, run.to_type);
+            convert_file_in_place(name, typed, run.from_type, run.to_type);
             ++run.processed;
         }
     }

@@ -29,9 +29,9 @@ FileStream::~FileStream()
         close();
 }
 
-void FileStream::open(const char* name, open_mode mode)
+void FileStream::open(const char* name, open_mode mode, size_t typed)
 {
-    stream = plat_open(name, mode);
+    stream = plat_open(name, typed, mode);
     if (!stream)
         report_error("cannot open file", name, true);
 }

@@ -4,6 +4,8 @@
 
 #include "platform.h"
 
+#include <cstdint>
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -53,8 +55,9 @@ public:
     FileStream(const FileStream&) = delete;
     FileStream& operator=(const FileStream&) = delete;
 
-    // Opens NAME; "cannot open file" ends the run when that fails.
-    void open(const char* name, open_mode mode);
+    // Opens NAME, of which the user typed the first TYPED bytes (see
+    // plat_open); "cannot open file" ends the run when that fails.
+    void open(const char* name, open_mode mode, size_t typed = SIZE_MAX);
 
     int get_byte() { return plat_getc(stream); }
     void put_byte(int b) { plat_putc(b, stream); }

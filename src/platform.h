@@ -110,8 +110,10 @@ void plat_startup(int* argc, char*** argv);
 
 // Opens a buffered, untranslated stream on a DOS-style path, or returns null.
 // A read-only file (and anything but a regular file) is never opened for
-// writing, whoever runs the tool.
-FILE* plat_open(const char* name, open_mode mode);
+// writing, whoever runs the tool. Symbolic links are followed only within
+// the first TYPED bytes of NAME, the part the user typed; after them every
+// directory, and the file, must be no link (SIZE_MAX: all of NAME typed).
+FILE* plat_open(const char* name, size_t typed, open_mode mode);
 
 // Closes a stream; false when the close, or a write before it, failed.
 bool plat_close(FILE* f);

@@ -83,9 +83,35 @@ bool usable(const struct stat& st, open_mode mode)
     return mode == open_read || (st.st_mode & S_IWUSR) != 0;
 }
 
-int open_fd(const char* name, open_mode mode)
+// Opens PATH with FLAGS, following symbolic links within its first TYPED
+// bytes only. Each directory after them is entered, and the file opened,
+// through the directory before it and only when it is no link: a name
+// turned into a link since it was read leads nowhere.
+int open_path(const std::string& path, size_t typed, int flags)
 {
-    int fd = open(os_path(name).c_str(), open_flags(mode));
+    if (typed >= path.size())
+        return open(path.c_str(), flags);
+    const int dir_flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+    int dir = typed == 0 ? AT_FDCWD : open(path.substr(0, typed).c_str(), dir_flags & ~O_NOFOLLOW);
+    size_t start = typed;
+    for (size_t slash; dir != -1 && (slash = path.find('/', start)) != std::string::npos;
+         start = slash + 1) {
+        int next = openat(dir, path.substr(start, slash - start).c_str(), dir_flags);
+        if (dir != AT_FDCWD)
+            close(dir);
+        dir = next;
+    }
+    if (dir == -1)
+        return -1;
+    int fd = openat(dir, path.c_str() + start, flags | O_NOFOLLOW);
+    if (dir != AT_FDCWD)
+        close(dir);
+    return fd;
+}
+
+int open_fd(const char* name, size_t typed, open_mode mode)
+{
+    int fd = open_path(os_path(name), typed, open_flags(mode));
     if (fd < 0)
         return -1;
     struct stat st;
@@ -294,9 +320,9 @@ void plat_startup(int*, char***)
         sigaction(sig, &action, nullptr);
 }
 
-FILE* plat_open(const char* name, open_mode mode)
+FILE* plat_open(const char* name, size_t typed, open_mode mode)
 {
-    int fd = open_fd(name, mode);
+    int fd = open_fd(name, typed, mode);
     if (fd < 0)
         return nullptr;
     return open_stream(fd, mode == open_read ? "rb" : "r+b");

@@ -73,11 +73,16 @@ std::vector<char*> split_arguments(char* line)
 // created nor emptied here. A read-only file is never opened for writing:
 // the system refuses that itself, and the attribute is looked at here too
 // for the file systems and users where the system would let it pass.
-HANDLE open_handle(const char* name, open_mode mode)
+// A found name (TYPED short of its end) is opened as it is, so that a link
+// put in its place is refused rather than followed.
+HANDLE open_handle(const char* name, size_t typed, open_mode mode)
 {
     DWORD access = mode == open_read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    DWORD flags = FILE_ATTRIBUTE_NORMAL;
+    if (typed < strlen(name))
+        flags |= FILE_FLAG_OPEN_REPARSE_POINT;
     HANDLE h = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+                           flags, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return h;
     BY_HANDLE_FILE_INFORMATION info;
@@ -231,9 +236,9 @@ void plat_startup(int* argc, char*** argv)
     SetConsoleCtrlHandler(on_interrupt, TRUE);
 }
 
-FILE* plat_open(const char* name, open_mode mode)
+FILE* plat_open(const char* name, size_t typed, open_mode mode)
 {
-    HANDLE h = open_handle(name, mode);
+    HANDLE h = open_handle(name, typed, mode);
     if (h == INVALID_HANDLE_VALUE)
         return nullptr;
     return open_stream(h, mode == open_read ? _O_RDONLY : _O_RDWR,

@@ -3,6 +3,7 @@
 #include "nocase.h"
 #include "platform.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -250,9 +251,10 @@ bool opt_system = false;
 
 namespace {
 
-// Which entries of the vector that expand_wildcards made last are paths
-// found by a pattern.
-bool* found_paths = nullptr;
+// For each entry of the vector that expand_wildcards made last, the length
+// of the directory part typed in the pattern that found it, or -1 for an
+// entry kept as it was typed.
+int* typed_parts = nullptr;
 int found_count = 0;
 
 }  // namespace
@@ -314,7 +316,8 @@ const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_a
     }
 
     char** args = new char*[ian + 1];
-    found_paths = new bool[ian + 1]();
+    typed_parts = new int[ian + 1];
+    std::fill(typed_parts, typed_parts + ian + 1, -1);
     found_count = ian;
     int ian2 = 0;
     if (argc > 0)
@@ -329,7 +332,7 @@ const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_a
         tree[ia]->reset();
         while (FileEntry* f = tree[ia]->next_file()) {
             const char* path = f->full_path();
-            found_paths[ian2] = true;
+            typed_parts[ian2] = dir_prefix_length(argv[ia]);
             args[ian2++] = copy_string(path, length(path));
         }
     }
@@ -343,5 +346,10 @@ const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_a
 bool found_by_pattern(int index)
 {
     assert(index >= 0 && index < found_count);
-    return found_paths[index];
+    return typed_parts[index] >= 0;
+}
+
+size_t typed_length(int index)
+{
+    return found_by_pattern(index) ? static_cast<size_t>(typed_parts[index]) : SIZE_MAX;
 }

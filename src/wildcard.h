@@ -3,6 +3,9 @@
 
 #include "llst.h"
 
+#include <cstddef>
+#include <cstdint>
+
 // Path-name scanning. Paths are byte strings in a multibyte code page in
 // which a two-byte character may have a second byte equal to '\' or '.', so
 // the scanners walk whole characters and only ':' and '\' separate the parts
@@ -126,3 +129,9 @@ const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_a
 // its first byte: a file called -ud in the directory must not turn a report
 // into a conversion.
 bool found_by_pattern(int index);
+
+// The number of leading bytes of entry INDEX of that vector that the user
+// typed: the pattern's directory part for a path it found, SIZE_MAX (all of
+// them) for an entry kept as typed. The rest of a found path is names read
+// from directories, which whoever may write in them chooses.
+size_t typed_length(int index);

@@ -1,5 +1,5 @@
 // The fault seam of kelto_fault: the tool itself, linked with
-//   -Wl,--wrap=open,--wrap=fdopen,--wrap=fileno,--wrap=unlink,--wrap=ftruncate,--wrap=flock
+//   -Wl,--wrap=open,--wrap=openat,--wrap=fdopen,--wrap=fileno,--wrap=unlink,--wrap=ftruncate,--wrap=flock
 // so that the platform layer's own calls to those functions land here. The
 // platform layer runs unchanged: its flags, its O_NOFOLLOW, its regular-file
 // and read-only checks and its 128 KiB stream buffers all stay; the seam
@@ -59,7 +59,7 @@
 #include <unistd.h>
 
 extern "C" {
-int __real_open(const char* path, int flags, ...);
+int __real_openat(int dir, const char* path, int flags, ...);
 int __real_ftruncate(int fd, off_t length);
 int __real_flock(int fd, int operation);
 FILE* __real_fdopen(int fd, const char* mode);
@@ -279,6 +279,21 @@ int seam_close(void* cookie)
 
 extern "C" {
 
+// An open through a directory descriptor is named by the path it was given,
+// the last part of a path that the platform layer walks.
+int seam_open(int dir, const char* path, int flags, mode_t perms)
+{
+    call_kind call = (flags & O_ACCMODE) == O_RDONLY ? call_open_read : call_open_write;
+    if (hit(call, path)) {
+        errno = EACCES;
+        return -1;
+    }
+    int fd = __real_openat(dir, path, flags, perms);
+    if (fd >= 0 && fd < max_fds)
+        fd_names[fd] = path;
+    return fd;
+}
+
 int __wrap_open(const char* path, int flags, ...)
 {
     mode_t perms = 0;
@@ -288,15 +303,19 @@ int __wrap_open(const char* path, int flags, ...)
         perms = va_arg(args, mode_t);
         va_end(args);
     }
-    call_kind call = (flags & O_ACCMODE) == O_RDONLY ? call_open_read : call_open_write;
-    if (hit(call, path)) {
-        errno = EACCES;
-        return -1;
+    return seam_open(AT_FDCWD, path, flags, perms);
+}
+
+int __wrap_openat(int dir, const char* path, int flags, ...)
+{
+    mode_t perms = 0;
+    if (flags & O_CREAT) {
+        va_list args;
+        va_start(args, flags);
+        perms = va_arg(args, mode_t);
+        va_end(args);
     }
-    int fd = __real_open(path, flags, perms);
-    if (fd >= 0 && fd < max_fds)
-        fd_names[fd] = path;
-    return fd;
+    return seam_open(dir, path, flags, perms);
 }
 
 FILE* __wrap_fdopen(int fd, const char* mode)

@@ -11,6 +11,7 @@
 
 namespace {
 
+using e2e::args_t;
 using e2e::error_line;
 using e2e::files_t;
 using e2e::same_bytes;
@@ -270,6 +271,46 @@ TEST(fault_test, interference_during_a_conversion)
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.exit_code, c.exit_code);
         EXPECT_TRUE(e2e::same_files(dir.files(), c.files));
+    }
+}
+
+// A path a pattern found is never followed through a link put in its place
+// once the directory was read, be it the file itself or a directory on its
+// way: kelto.tmp's "secret" stands for a file elsewhere.
+TEST(fault_test, a_found_path_turned_into_a_link_is_refused)
+{
+    const std::string text = "text\r\n";
+    const struct {
+        const char* setting;
+        args_t args;
+        const char* subject;   // the found path, as reported
+        const char* original;  // where the swap put the found file
+        const char* secret;    // the file reached through the link
+    } cases[] = {
+        {"swap:open_write:1:a.txt", {"/du", "*.txt"}, "a.txt", "a.txt.orig", "secret"},
+        {"swap:open_read:1:a.txt", {"/v", "*.txt"}, "a.txt", "a.txt.orig", "secret"},
+        {"swap:open_read:1:sub",
+         {"/du", "/subdir", "*.txt"},
+         "sub\\a.txt",
+         "sub.orig/a.txt",
+         ".vault/a.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.setting);
+        e2e::temp_dir dir;
+        dir.make_dir("sub");
+        dir.make_dir(".vault");
+        dir.write(c.subject == std::string("a.txt") ? "a.txt" : "sub/a.txt", text);
+        dir.write(c.secret, text);
+        if (c.secret != std::string("secret"))
+            dir.symlink(".vault", "secret");
+        fault::fault_point point(c.setting);
+        e2e::run_result r = dir.kelto(c.args);
+        EXPECT_TRUE(fault::reached(r));
+        EXPECT_EQ(r.out, error_line("cannot open file", c.subject));
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(dir.read(c.original), text);
+        EXPECT_EQ(dir.read(c.secret), text);
     }
 }
 

@@ -77,7 +77,7 @@ TEST_F(platform_win32_test, opens_regular_files_only)
         {"missing", open_update},
     };
     for (const auto& c : cases) {
-        FILE* f = plat_open(c.name, c.mode);
+        FILE* f = plat_open(c.name, SIZE_MAX, c.mode);
         EXPECT_EQ(f, nullptr) << c.name << " for " << mode_name(c.mode);
         if (f)
             plat_close(f);
@@ -94,7 +94,7 @@ TEST_F(platform_win32_test, read_only_file_is_refused_for_writing_and_keeps_its_
 {
     write_bytes("ro.txt", "keep\r\n");
     set_attributes("ro.txt", FILE_ATTRIBUTE_READONLY);
-    FILE* f = plat_open("ro.txt", open_update);
+    FILE* f = plat_open("ro.txt", SIZE_MAX, open_update);
     EXPECT_EQ(f, nullptr);
     if (f)
         plat_close(f);
@@ -106,7 +106,7 @@ TEST_F(platform_win32_test, read_only_file_is_refused_for_writing_and_keeps_its_
     EXPECT_EQ(read_bytes("ro.txt"), "keep\r\n");
     set_attributes("ro.txt", FILE_ATTRIBUTE_NORMAL);
     // Reading it is fine.
-    f = plat_open("ro.txt", open_read);
+    f = plat_open("ro.txt", SIZE_MAX, open_read);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(plat_getc(f), 'k');
     EXPECT_TRUE(plat_close(f));
@@ -151,7 +151,7 @@ TEST_F(platform_win32_test, same_file_under_every_spelling_of_its_name)
         {full, true},     {slashes, true},        {drive_relative, true}, {"hard.txt", true},
         {"b.txt", false}, {"missing.txt", false}, {"sub", false},
     };
-    FILE* f = plat_open("a.txt", open_read);
+    FILE* f = plat_open("a.txt", SIZE_MAX, open_read);
     ASSERT_NE(f, nullptr);
     for (const auto& c : cases)
         EXPECT_EQ(plat_same_file(f, c.name.c_str()), c.same) << c.name;

@@ -128,7 +128,7 @@ TEST_F(stream_buffer_test, opening_for_writing_neither_creates_nor_empties_a_fil
     for (const auto& c : cases) {
         if (c.before)
             write_bytes(c.name, c.before);
-        FILE* f = plat_open(path(c.name).c_str(), open_update);
+        FILE* f = plat_open(path(c.name).c_str(), SIZE_MAX, open_update);
         ASSERT_EQ(f != nullptr, c.after != nullptr) << c.name;
         if (!f)
             continue;
