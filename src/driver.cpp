@@ -83,19 +83,16 @@ void read_option(run_state& run, const char* word)
     report_error("unknown option", word, true);
 }
 
-// Prints the report line of one file. A report that could not be written
-// ends the run: going on would convert files the user was not told about.
-// Standard output keeps lines in its buffer, so a line followed by a
+// Prints the report line of the file open in IN. A report that could not be
+// written ends the run: going on would convert files the user was not told
+// about. Standard output keeps lines in its buffer, so a line followed by a
 // conversion is flushed first: its failure must be seen while the file is
-// still as it was.
-void report_file(const char* name, size_t typed, bool before_conversion)
+// still as it was. The conversion reads the file again from its start.
+void report_file(FileStream& in, const char* name, bool before_conversion)
 {
-    FileStream in;
-    in.open(name, open_read, typed);
     int found = detect_line_endings(in);
-    if (in.failed())
+    if (in.failed() || (before_conversion && fseek(in.stream, 0, SEEK_SET) != 0))
         report_error("cannot read file", name, true);
-    in.close();
     printf("%-30s", name);
     if (found & FOUND_DOS)
         fputs(" dos", stdout);
@@ -155,12 +152,11 @@ bool open_for_update(FileStream& file, const char* name, size_t typed)
     return false;
 }
 
-}  // namespace
-
-void convert_file_in_place(const char* name, size_t typed, int from, int to)
+// Converts the file open in FILE in place through the temporary file:
+// every line ending of type FROM becomes one of type TO. WRITABLE tells
+// whether FILE may write the file back.
+void convert_file_in_place(FileStream& file, bool writable, const char* name, int from, int to)
 {
-    FileStream file;
-    bool writable = open_for_update(file, name, typed);
     // Taking over the temporary file empties it: when it is the very file to
     // convert, that would destroy the user's data.
     if (plat_same_file(file.stream, temp_file_name))
@@ -197,6 +193,31 @@ void convert_file_in_place(const char* name, size_t typed, int from, int to)
         finish(2);
 }
 
+// Reports on the file NAME, converts it, or both, through one open of it:
+// what is reported is what is converted.
+void process_file(run_state& run, const char* name, size_t typed)
+{
+    // Without /v and a conversion a name is not even opened.
+    if (!run.report_types && !run.from_type)
+        return;
+    FileStream file;
+    bool writable = false;
+    if (run.from_type)
+        writable = open_for_update(file, name, typed);
+    else
+        file.open(name, open_read, typed);
+    if (run.report_types) {
+        report_file(file, name, run.from_type != 0);
+        ++run.processed;
+    }
+    if (run.from_type) {
+        convert_file_in_place(file, writable, name, run.from_type, run.to_type);
+        ++run.processed;
+    }
+}
+
+}  // namespace
+
 int kelto_main(int argc, char** argv)
 {
     run_state run;
@@ -216,16 +237,7 @@ int kelto_main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (is_option(argv, i))
             continue;
-        const char* name = argv[i];
-        size_t typed = typed_length(i);
-        if (run.report_types) {
-            report_file(name, typed, run.from_type != 0);
-            ++run.processed;
-        }
-        if (run.from_type) {
-            convert_file_in_place(name, typed, run.from_type, run.to_type);
-            ++run.processed;
-        }
+        process_file(run, argv[i], typed_length(i));
     }
     if (run.processed == 0)
         print_usage();

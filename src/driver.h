@@ -8,9 +8,3 @@ int kelto_main(int argc, char** argv);
 void print_description();
 [[noreturn]] void print_usage();
 
-#include <cstddef>
-
-// Converts one file in place through the temporary file: every line ending
-// of type FROM becomes one of type TO. The user typed the first TYPED bytes
-// of NAME (see plat_open).
-void convert_file_in_place(const char* name, size_t typed, int from, int to);

@@ -239,6 +239,7 @@ TEST(fault_test, interference_during_a_conversion)
         std::string out;
         int exit_code;
         files_t files;
+        args_t args = {"/du", "a.txt"};
     } cases[] = {
         // During the conversion a signal ends the run at once.
         {"int:read:2:a.txt", "", 2, before},
@@ -259,6 +260,12 @@ TEST(fault_test, interference_during_a_conversion)
         {"swap:read:2:a.txt", changed, 2, {{"a.txt.orig", s.crlf}, {"secret", secret}}},
         {"append:read:2:a.txt", changed, 2, {{"a.txt", s.crlf + "appended"}, {"secret", secret}}},
         {"append:open_write:1:a.txt", "", 0, {{"a.txt", s.lf + "appended"}, {"secret", secret}}},
+        // A report and the conversion after it share one open of the file.
+        {"swap:close:1:a.txt",
+         e2e::report_line("a.txt", " dos"),
+         0,
+         {{"a.txt.orig", s.lf}, {"secret", secret}},
+         {"/v", "/du", "a.txt"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.setting);
@@ -266,7 +273,7 @@ TEST(fault_test, interference_during_a_conversion)
         dir.write("a.txt", s.crlf);
         dir.write("secret", secret);
         fault::fault_point point(c.setting);
-        e2e::run_result r = dir.kelto({"/du", "a.txt"});
+        e2e::run_result r = dir.kelto(c.args);
         EXPECT_TRUE(fault::reached(r));
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.exit_code, c.exit_code);
