@@ -80,7 +80,7 @@ void read_option(run_state& run, const char* word)
             return;
         }
     }
-    report_error("unknown option", word, true);
+    report_error("unknown option", word);
 }
 
 // Prints the report line of the file open in IN. A report that could not be
@@ -92,7 +92,7 @@ void report_file(FileStream& in, const char* name, bool before_conversion)
 {
     int found = detect_line_endings(in);
     if (in.failed() || (before_conversion && fseek(in.stream, 0, SEEK_SET) != 0))
-        report_error("cannot read file", name, true);
+        report_error("cannot read file", name);
     printf("%-30s", name);
     if (found & FOUND_DOS)
         fputs(" dos", stdout);
@@ -124,10 +124,10 @@ namespace {
 // Ends the run with the error, after deleting the temporary file: until the
 // copy back starts the named file is untouched, and the temporary file is
 // incomplete or no longer a conversion of the file.
-void drop_temp(FileStream& temp, const char* msg, const char* subject)
+[[noreturn]] void drop_temp(FileStream& temp, const char* msg, const char* subject)
 {
     plat_remove_temp(temp.stream);
-    report_error(msg, subject, true);
+    report_error(msg, subject);
 }
 
 // True when the file open in IN is still as it was read: the same size and
@@ -160,10 +160,10 @@ void convert_file_in_place(FileStream& file, bool writable, const char* name, in
     // Taking over the temporary file empties it: when it is the very file to
     // convert, that would destroy the user's data.
     if (plat_same_file(file.stream, temp_file_name))
-        report_error("cannot convert temporary file", name, true);
+        report_error("cannot convert temporary file", name);
     file_stamp read;
     if (!plat_stamp(file.stream, &read))
-        report_error("cannot read file", name, true);
+        report_error("cannot read file", name);
     FileStream temp;
     open_temp_file(temp);
     convert_line_endings(file, temp, from, to);
@@ -176,7 +176,7 @@ void convert_file_in_place(FileStream& file, bool writable, const char* name, in
     // written to meanwhile, is left alone.
     file_stamp now;
     if (!writable || !plat_stamp(file.stream, &now) || now.read_only)
-        report_error("cannot open file", name, true);
+        report_error("cannot open file", name);
     if (!plat_same_file(file.stream, name))
         drop_temp(temp, "file changed while converted", name);
     if (!plat_seal_temp(temp.stream))
@@ -223,7 +223,7 @@ int kelto_main(int argc, char** argv)
     run_state run;
     const char* unmatched = expand_wildcards(argc, argv, &argc, &argv);
     if (unmatched)
-        report_error("no match file", unmatched, true);
+        report_error("no match file", unmatched);
 
     for (int i = 1; i < argc; ++i) {
         if (is_option(argv, i))

@@ -12,10 +12,10 @@
 
 extern const char temp_file_name[];
 
-// Prints "error : MSG : SUBJECT." (or "error : MSG.") on standard output and,
-// when fatal is set, ends the process with exit code 2.
-void report_error(const char* msg, const char* subject, bool fatal);
-void report_error(const char* msg, bool fatal);
+// Prints "error : MSG : SUBJECT." (or "error : MSG.") on standard output and
+// ends the process with exit code 2: every error of the tool ends its run.
+[[noreturn]] void report_error(const char* msg, const char* subject);
+[[noreturn]] void report_error(const char* msg);
 
 // Ends the process with the code, or with 2 when standard output could not
 // be written: a run whose output was lost does not report success.
