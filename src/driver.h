@@ -7,4 +7,3 @@ int kelto_main(int argc, char** argv);
 
 void print_description();
 [[noreturn]] void print_usage();
-
