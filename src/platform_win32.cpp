@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <fcntl.h>
@@ -68,19 +69,52 @@ std::vector<char*> split_arguments(char* line)
     }
 }
 
+// The path of the file or directory open in H as the system resolved it,
+// every link and junction on the way followed; empty when it cannot tell.
+std::string final_path(HANDLE h)
+{
+    char buf[4 * MAX_PATH];
+    DWORD n = GetFinalPathNameByHandleA(h, buf, sizeof buf, FILE_NAME_NORMALIZED);
+    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
+}
+
+// True when the file open in H is the one that NAME denotes with links
+// followed in its first TYPED bytes only: no link or junction stands, in
+// the part of NAME that a pattern found, where the listing saw a directory.
+bool where_found(HANDLE h, const char* name, size_t typed)
+{
+    // The directory typed: "" and "C:" stand for a current directory.
+    std::string dir(name, typed);
+    if (dir.empty() || dir.back() == ':')
+        dir += '.';
+    HANDLE d = CreateFileA(dir.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (d == INVALID_HANDLE_VALUE)
+        return false;
+    std::string expected = final_path(d);
+    CloseHandle(d);
+    if (expected.empty())
+        return false;
+    if (expected.back() != '\\')
+        expected += '\\';
+    expected += name + typed;
+    std::string got = final_path(h);
+    return !got.empty() && lstrcmpiA(got.c_str(), expected.c_str()) == 0;
+}
+
 // Opens NAME as the mode asks and refuses anything but a regular file on a
 // disk (a device such as NUL or CON, a directory, a pipe). A file is neither
 // created nor emptied here. A read-only file is never opened for writing:
 // the system refuses that itself, and the attribute is looked at here too
 // for the file systems and users where the system would let it pass.
-// A found name (TYPED short of its end) is opened as it is, so that a link
-// put in its place is refused rather than followed.
+// A found name (TYPED short of its end) must also lie where it was found
+// (see where_found); its own name is opened as it is, so that a link put in
+// its place is refused rather than followed.
 HANDLE open_handle(const char* name, size_t typed, open_mode mode)
 {
     DWORD access = mode == open_read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-    DWORD flags = FILE_ATTRIBUTE_NORMAL;
-    if (typed < strlen(name))
-        flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    bool found = typed < strlen(name);
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (found ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE h = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            flags, nullptr);
     if (h == INVALID_HANDLE_VALUE)
@@ -90,7 +124,7 @@ HANDLE open_handle(const char* name, size_t typed, open_mode mode)
     if (mode != open_read)
         refused |= FILE_ATTRIBUTE_READONLY;
     if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
-        (info.dwFileAttributes & refused) != 0) {
+        (info.dwFileAttributes & refused) != 0 || (found && !where_found(h, name, typed))) {
         CloseHandle(h);
         return INVALID_HANDLE_VALUE;
     }
@@ -207,6 +241,17 @@ bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMA
 {
     return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// A symbolic link or a junction: never listed, so that a walk through
+// subdirectories cannot loop or leave the tree, nor a link in a directory
+// that others may write choose a file elsewhere to be rewritten. Other
+// reparse points (files kept in the cloud, deduplicated files) are files
+// like any other.
+bool is_link(const WIN32_FIND_DATAA& data)
+{
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           IsReparseTagNameSurrogate(data.dwReserved0);
 }
 
 void fill_entry(const WIN32_FIND_DATAA& data, find_entry* out)
@@ -353,15 +398,23 @@ find_handle* plat_find_first(const char* search, find_entry* out)
     HANDLE h = FindFirstFileA(search, &data);
     if (h == INVALID_HANDLE_VALUE)
         return nullptr;
-    fill_entry(data, out);
-    return new find_handle{h};
+    find_handle* found = new find_handle{h};
+    bool listed = !is_link(data);
+    if (listed)
+        fill_entry(data, out);
+    if (listed || plat_find_next(found, out))
+        return found;
+    plat_find_close(found);
+    return nullptr;
 }
 
 bool plat_find_next(find_handle* h, find_entry* out)
 {
     WIN32_FIND_DATAA data;
-    if (!FindNextFileA(h->search, &data))
-        return false;
+    do {
+        if (!FindNextFileA(h->search, &data))
+            return false;
+    } while (is_link(data));
     fill_entry(data, out);
     return true;
 }

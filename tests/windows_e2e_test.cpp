@@ -77,4 +77,19 @@ TEST_F(windows_e2e, read_only_files_match_and_are_refused)
     EXPECT_EQ(t.read("kelto.tmp"), "b\n");
 }
 
+// Wine shows a link of the host as the file or directory it leads to, as
+// a link put there after the listing would look: a path found through one
+// is refused, one typed is followed.
+TEST_F(windows_e2e, paths_found_through_links_are_refused)
+{
+    t.make_dir(".vault");
+    t.write(".vault/c.txt", "c\r\n");
+    t.symlink(".vault", "link");
+    expect_run(t, {"/du", "*.txt", "/subdir"}, error_line("cannot open file", "link\\c.txt"), 2);
+    EXPECT_EQ(t.read("a.txt"), "a\n");
+    EXPECT_EQ(t.read(".vault/c.txt"), "c\r\n");
+    EXPECT_EQ(t.read("sub/b.txt"), "b\r\n");
+    expect_run(t, {"/v", "link\\*.txt"}, report_lines({"link\\c.txt"}, " dos"), 0);
+}
+
 }  // namespace
