@@ -246,8 +246,8 @@ bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMA
 // A symbolic link or a junction: never listed, so that a walk through
 // subdirectories cannot loop or leave the tree, nor a link in a directory
 // that others may write choose a file elsewhere to be rewritten. Other
-// reparse points (files kept in the cloud, deduplicated files) are files
-// like any other.
+// reparse points (files kept in the cloud, deduplicated files) are listed,
+// for the user to learn that they cannot be opened.
 bool is_link(const WIN32_FIND_DATAA& data)
 {
     return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
