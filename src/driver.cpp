@@ -131,12 +131,13 @@ namespace {
 }
 
 // True when the file open in IN is still as it was read: the same size and
-// modification time, so that nothing written to it meanwhile is lost.
+// modification time, so that nothing written to it meanwhile is lost, and
+// still not read-only.
 bool unchanged(FileStream& in, const file_stamp& read)
 {
     file_stamp now;
     return plat_stamp(in.stream, &now) && now.size == read.size && now.mtime == read.mtime &&
-           now.mtime_ns == read.mtime_ns;
+           now.mtime_ns == read.mtime_ns && !now.read_only;
 }
 
 // Opens NAME to be read and then written back through the same open, so
@@ -157,13 +158,13 @@ bool open_for_update(FileStream& file, const char* name, size_t typed)
 // whether FILE may write the file back.
 void convert_file_in_place(FileStream& file, bool writable, const char* name, int from, int to)
 {
-    // Taking over the temporary file empties it: when it is the very file to
-    // convert, that would destroy the user's data.
-    if (plat_same_file(file.stream, temp_file_name))
-        report_error("cannot convert temporary file", name);
     file_stamp read;
     if (!plat_stamp(file.stream, &read))
         report_error("cannot read file", name);
+    // Taking over the temporary file empties it: when it is the very file to
+    // convert, that would destroy the user's data.
+    if (plat_denotes(temp_file_name, read))
+        report_error("cannot convert temporary file", name);
     FileStream temp;
     open_temp_file(temp);
     convert_line_endings(file, temp, from, to);
@@ -171,13 +172,12 @@ void convert_file_in_place(FileStream& file, bool writable, const char* name, in
         drop_temp(temp, "cannot read file", name);
     if (fflush(temp.stream) != 0 || temp.failed())
         drop_temp(temp, "cannot write file", temp_file_name);
-    // A file that may not be written (now) keeps its conversion in the
-    // temporary file. One whose name no longer denotes it, or that was
-    // written to meanwhile, is left alone.
-    file_stamp now;
-    if (!writable || !plat_stamp(file.stream, &now) || now.read_only)
+    // A file that may not be written keeps its conversion in the temporary
+    // file. One whose name no longer denotes it, or that was written to or
+    // marked read-only meanwhile, is left alone.
+    if (!writable)
         report_error("cannot open file", name);
-    if (!plat_same_file(file.stream, name))
+    if (!plat_denotes(name, read))
         drop_temp(temp, "file changed while converted", name);
     if (!plat_seal_temp(temp.stream))
         drop_temp(temp, "cannot write file", temp_file_name);

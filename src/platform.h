@@ -118,9 +118,6 @@ FILE* plat_open(const char* name, size_t typed, open_mode mode);
 // Closes a stream; false when the close, or a write before it, failed.
 bool plat_close(FILE* f);
 
-// True when the open stream and the named file are one and the same file.
-bool plat_same_file(FILE* f, const char* name);
-
 // What identifies an open file, its size and modification time, and whether
 // it is marked read-only (the owner may not write it).
 struct file_stamp {
@@ -134,6 +131,9 @@ struct file_stamp {
 
 // Fills *out for the open stream; false when the system cannot tell.
 bool plat_stamp(FILE* f, file_stamp* out);
+
+// True when NAME denotes the file that STAMP identifies.
+bool plat_denotes(const char* name, const file_stamp& stamp);
 
 // Empties the file open for update in F and sets it to be written from its
 // start; false when that fails.

@@ -83,30 +83,55 @@ bool usable(const struct stat& st, open_mode mode)
     return mode == open_read || (st.st_mode & S_IWUSR) != 0;
 }
 
-// Opens PATH with FLAGS, following symbolic links within its first TYPED
-// bytes only. Each directory after them is entered, and the file opened,
-// through the directory before it and only when it is no link: a name
-// turned into a link since it was read leads nowhere.
-int open_path(const std::string& path, size_t typed, int flags)
+// Opens the directory part of PATH, its first END bytes, following symbolic
+// links within its first TYPED bytes only: each directory after them is
+// entered through the one before it, and only when it is no link, so that a
+// name turned into a link since it was listed leads nowhere. Returns
+// AT_FDCWD for an empty part, -1 when it cannot be entered.
+int enter_dir(const std::string& path, size_t typed, size_t end)
 {
-    if (typed >= path.size())
-        return open(path.c_str(), flags);
     const int dir_flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
     int dir = typed == 0 ? AT_FDCWD : open(path.substr(0, typed).c_str(), dir_flags & ~O_NOFOLLOW);
-    size_t start = typed;
-    for (size_t slash; dir != -1 && (slash = path.find('/', start)) != std::string::npos;
-         start = slash + 1) {
+    for (size_t start = typed; dir != -1 && start < end;) {
+        size_t slash = path.find('/', start);
         int next = openat(dir, path.substr(start, slash - start).c_str(), dir_flags);
         if (dir != AT_FDCWD)
             close(dir);
         dir = next;
+        start = slash + 1;
     }
-    if (dir == -1)
+    return dir;
+}
+
+// The directory last entered for a found path, kept open: a walk opens the
+// files of one directory one after another. Keyed by its path and by how
+// much of that was typed.
+struct entered_dir {
+    std::string path;
+    size_t typed = 0;
+    int fd = AT_FDCWD;
+};
+
+entered_dir last_dir;
+
+// Opens PATH with FLAGS; links are followed within its first TYPED bytes
+// only (see enter_dir), and the file itself is opened only when it is no
+// link.
+int open_path(const std::string& path, size_t typed, int flags)
+{
+    if (typed >= path.size())
+        return open(path.c_str(), flags);
+    size_t end = path.rfind('/');
+    end = end == std::string::npos || end < typed ? typed : end + 1;
+    if (last_dir.typed != typed || path.compare(0, end, last_dir.path) != 0 ||
+        last_dir.path.size() != end) {
+        if (last_dir.fd >= 0)
+            close(last_dir.fd);
+        last_dir = {path.substr(0, end), typed, enter_dir(path, typed, end)};
+    }
+    if (last_dir.fd == -1)
         return -1;
-    int fd = openat(dir, path.c_str() + start, flags | O_NOFOLLOW);
-    if (dir != AT_FDCWD)
-        close(dir);
-    return fd;
+    return openat(last_dir.fd, path.c_str() + end, flags | O_NOFOLLOW);
 }
 
 int open_fd(const char* name, size_t typed, open_mode mode)
@@ -190,7 +215,8 @@ temp_status judge_temp(const struct stat& st)
 {
     if (!S_ISREG(st.st_mode))
         return temp_failed;
-    if (st.st_nlink != 1 || st.st_uid != geteuid() || (st.st_mode & S_IWUSR) == 0)
+    static const uid_t user = geteuid();
+    if (st.st_nlink != 1 || st.st_uid != user || (st.st_mode & S_IWUSR) == 0)
         return temp_refused;
     return temp_ready;
 }
@@ -337,15 +363,6 @@ bool plat_close(FILE* f)
     return fclose(f) == 0 && ok;
 }
 
-bool plat_same_file(FILE* f, const char* name)
-{
-    struct stat a;
-    struct stat b;
-    if (fstat(fileno(f), &a) != 0 || stat(os_path(name).c_str(), &b) != 0)
-        return false;
-    return same_inode(a, b);
-}
-
 bool plat_stamp(FILE* f, file_stamp* out)
 {
     struct stat st;
@@ -354,6 +371,13 @@ bool plat_stamp(FILE* f, file_stamp* out)
     *out = {st.st_dev,         st.st_ino,          static_cast<unsigned long long>(st.st_size),
             st.st_mtim.tv_sec, st.st_mtim.tv_nsec, (st.st_mode & S_IWUSR) == 0};
     return true;
+}
+
+bool plat_denotes(const char* name, const file_stamp& stamp)
+{
+    struct stat st;
+    return stat(os_path(name).c_str(), &st) == 0 && st.st_dev == stamp.volume &&
+           st.st_ino == stamp.index;
 }
 
 bool plat_truncate(FILE* f)

@@ -237,10 +237,23 @@ HANDLE make_temp(const char* name, temp_status* status)
     return h;
 }
 
-bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+// Fills *out for the file open in H; false when the system cannot tell.
+bool stamp_of(HANDLE h, file_stamp* out)
 {
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info))
+        return false;
+    auto join = [](DWORD high, DWORD low) {
+        return (static_cast<unsigned long long>(high) << 32) | low;
+    };
+    out->volume = info.dwVolumeSerialNumber;
+    out->index = join(info.nFileIndexHigh, info.nFileIndexLow);
+    out->size = join(info.nFileSizeHigh, info.nFileSizeLow);
+    out->mtime = static_cast<long long>(
+        join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
+    out->mtime_ns = 0;
+    out->read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    return true;
 }
 
 // A symbolic link or a junction: never listed, so that a walk through
@@ -299,37 +312,23 @@ bool plat_close(FILE* f)
     return fclose(f) == 0 && ok;
 }
 
-bool plat_same_file(FILE* f, const char* name)
+bool plat_stamp(FILE* f, file_stamp* out)
+{
+    return stamp_of(handle_of(f), out);
+}
+
+bool plat_denotes(const char* name, const file_stamp& stamp)
 {
     // No access is asked for: the file's identity is all that is read.
     HANDLE named = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (named == INVALID_HANDLE_VALUE)
         return false;
-    BY_HANDLE_FILE_INFORMATION a;
-    BY_HANDLE_FILE_INFORMATION b;
-    bool same = GetFileInformationByHandle(handle_of(f), &a) &&
-                GetFileInformationByHandle(named, &b) && same_file(a, b);
+    file_stamp other;
+    bool same =
+        stamp_of(named, &other) && other.volume == stamp.volume && other.index == stamp.index;
     CloseHandle(named);
     return same;
-}
-
-bool plat_stamp(FILE* f, file_stamp* out)
-{
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle_of(f), &info))
-        return false;
-    auto join = [](DWORD high, DWORD low) {
-        return (static_cast<unsigned long long>(high) << 32) | low;
-    };
-    out->volume = info.dwVolumeSerialNumber;
-    out->index = join(info.nFileIndexHigh, info.nFileIndexLow);
-    out->size = join(info.nFileSizeHigh, info.nFileSizeLow);
-    out->mtime = static_cast<long long>(
-        join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
-    out->mtime_ns = 0;
-    out->read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    return true;
 }
 
 bool plat_truncate(FILE* f)
