@@ -47,6 +47,7 @@
 // of the temporary file. When the chosen call is reached the seam notes it
 // on standard error as "kelto_fault: ACTION CALL N NAME"; standard output is
 // the tool's alone. A malformed KELTO_FAULT ends the process with code 125.
+#include <cassert>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -306,16 +307,11 @@ int __wrap_open(const char* path, int flags, ...)
     return seam_open(AT_FDCWD, path, flags, perms);
 }
 
+// The platform layer creates files through open alone.
 int __wrap_openat(int dir, const char* path, int flags, ...)
 {
-    mode_t perms = 0;
-    if (flags & O_CREAT) {
-        va_list args;
-        va_start(args, flags);
-        perms = va_arg(args, mode_t);
-        va_end(args);
-    }
-    return seam_open(dir, path, flags, perms);
+    assert((flags & O_CREAT) == 0);
+    return seam_open(dir, path, flags, 0);
 }
 
 FILE* __wrap_fdopen(int fd, const char* mode)
