@@ -123,11 +123,11 @@ int open_path(const std::string& path, size_t typed, int flags)
         return open(path.c_str(), flags);
     size_t end = path.rfind('/');
     end = end == std::string::npos || end < typed ? typed : end + 1;
-    if (last_dir.typed != typed || path.compare(0, end, last_dir.path) != 0 ||
-        last_dir.path.size() != end) {
+    std::string dir = path.substr(0, end);
+    if (dir != last_dir.path || typed != last_dir.typed) {
         if (last_dir.fd >= 0)
             close(last_dir.fd);
-        last_dir = {path.substr(0, end), typed, enter_dir(path, typed, end)};
+        last_dir = {dir, typed, enter_dir(path, typed, end)};
     }
     if (last_dir.fd == -1)
         return -1;
@@ -158,9 +158,11 @@ FILE* open_stream(int fd, const char* mode)
     return f;
 }
 
-bool same_inode(const struct stat& a, const struct stat& b)
+// True when PATH, not followed if it is a link, denotes the file HELD.
+bool names_held(const char* path, const struct stat& held)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    struct stat named;
+    return lstat(path, &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
 // The temporary file of the run, for the signal handler: its path, and the
@@ -242,10 +244,9 @@ temp_status recheck_refused(const char* path, bool* again)
     }
     temp_status status = lock_temp(fd);
     struct stat held;
-    struct stat named;
     if (status == temp_ready && fstat(fd, &held) == 0) {
         status = judge_temp(held);
-        *again = status == temp_ready || lstat(path, &named) != 0 || !same_inode(named, held);
+        *again = status == temp_ready || !names_held(path, held);
         if (*again)
             status = temp_in_use;
     }
@@ -260,10 +261,9 @@ temp_status recheck_refused(const char* path, bool* again)
 temp_status check_held(int fd, const char* path, bool* again)
 {
     struct stat held;
-    struct stat named;
     if (fstat(fd, &held) != 0)
         return temp_failed;
-    *again = lstat(path, &named) != 0 || !same_inode(named, held);
+    *again = !names_held(path, held);
     if (*again)
         return temp_in_use;
     temp_status status = judge_temp(held);

@@ -102,6 +102,15 @@ bool where_found(HANDLE h, const char* name, size_t typed)
     return !got.empty() && lstrcmpiA(got.c_str(), expected.c_str()) == 0;
 }
 
+// True when H is a regular file on a disk: no device such as NUL or CON, no
+// pipe, no directory and no reparse point. Fills *info.
+bool disk_file(HANDLE h, BY_HANDLE_FILE_INFORMATION* info)
+{
+    return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, info) &&
+           (info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               0;
+}
+
 // Opens NAME as the mode asks and refuses anything but a regular file on a
 // disk (a device such as NUL or CON, a directory, a pipe). A file is neither
 // created nor emptied here. A read-only file is never opened for writing:
@@ -120,11 +129,9 @@ HANDLE open_handle(const char* name, size_t typed, open_mode mode)
     if (h == INVALID_HANDLE_VALUE)
         return h;
     BY_HANDLE_FILE_INFORMATION info;
-    DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    if (mode != open_read)
-        refused |= FILE_ATTRIBUTE_READONLY;
-    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
-        (info.dwFileAttributes & refused) != 0 || (found && !where_found(h, name, typed))) {
+    if (!disk_file(h, &info) ||
+        (mode != open_read && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) ||
+        (found && !where_found(h, name, typed))) {
         CloseHandle(h);
         return INVALID_HANDLE_VALUE;
     }
@@ -201,8 +208,7 @@ BOOL WINAPI on_interrupt(DWORD event)
 temp_status judge_temp(HANDLE h)
 {
     BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+    if (!disk_file(h, &info))
         return temp_failed;
     if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
         return temp_refused;

@@ -330,9 +330,10 @@ const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_a
         }
         assert(tree[ia]);
         tree[ia]->reset();
+        const int typed = dir_prefix_length(argv[ia]);
         while (FileEntry* f = tree[ia]->next_file()) {
             const char* path = f->full_path();
-            typed_parts[ian2] = dir_prefix_length(argv[ia]);
+            typed_parts[ian2] = typed;
             args[ian2++] = copy_string(path, length(path));
         }
     }
