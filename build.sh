@@ -14,7 +14,7 @@ cd "$(dirname "$0")"
 
 # Debian packages the build and the tests need.
 packages=(cmake g++ clang make libgtest-dev libbenchmark-dev groff-base mandoc dpkg-dev
-          libclang-rt-14-dev llvm clang-tidy cppcheck clang-format)
+          lintian libclang-rt-14-dev llvm clang-tidy cppcheck clang-format)
 # And those of the Windows console build and its tests: the MinGW-w64 cross
 # compiler and Wine with its 32-bit part.
 windows_packages=(g++-mingw-w64-i686-posix wine wine32:i386)

@@ -21,6 +21,14 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME kelto-${PROJECT_VERSION}-win32)
 else()
   install(TARGETS kelto RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # A stripped installation (the package's, `cmake --install --strip`) also
+  # drops the compilers' version notes, as Debian's own packages do.
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:kelto>\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
 
   # Manual pages and the package's changelog are installed compressed, the
   # way man and Debian expect them; -n keeps the archives reproducible.

@@ -1,5 +1,6 @@
 // The fault seam of kelto_fault: the tool itself, linked with
 //   -Wl,--wrap=open,--wrap=openat,--wrap=fdopen,--wrap=fileno,--wrap=unlink,--wrap=ftruncate,--wrap=flock
+//   -Wl,--wrap=__open_2,--wrap=__openat_2
 // so that the platform layer's own calls to those functions land here. The
 // platform layer runs unchanged: its flags, its O_NOFOLLOW, its regular-file
 // and read-only checks and its 128 KiB stream buffers all stay; the seam
@@ -167,7 +168,11 @@ void interfere(const std::string& action, const std::string& name)
 {
     if (action == "swap") {
         rename(name.c_str(), (name + ".orig").c_str());
-        symlink("secret", name.c_str());
+        // A swap that leaves no link would check nothing: stop as on a bad setting.
+        if (symlink("secret", name.c_str()) != 0) {
+            perror("kelto_fault: swap");
+            _exit(125);
+        }
     } else if (action == "append") {
         FILE* f = fopen(name.c_str(), "ab");
         fputs("appended", f);
@@ -311,6 +316,19 @@ int __wrap_open(const char* path, int flags, ...)
 int __wrap_openat(int dir, const char* path, int flags, ...)
 {
     assert((flags & O_CREAT) == 0);
+    return seam_open(dir, path, flags, 0);
+}
+
+// The checked forms that _FORTIFY_SOURCE makes of an open or openat whose
+// flags are no constant and that passes no mode, which cannot create.
+int __wrap___open_2(const char* path, int flags)
+{
+    assert((flags & O_CREAT) == 0);
+    return seam_open(AT_FDCWD, path, flags, 0);
+}
+
+int __wrap___openat_2(int dir, const char* path, int flags)
+{
     return seam_open(dir, path, flags, 0);
 }
 

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a finished build and checks its name, its
-# metadata, the files it holds and that the binary in it runs; lintian, when
-# installed, must report no error.
+# metadata, the files it holds and that the binary in it runs; lintian must
+# have nothing to say about it.
 #   package_check.sh BUILD_DIR VERSION
-# Exits 77 (skipped) when the Debian packaging tools are missing.
+# Exits 77 (skipped) when the Debian packaging tools or lintian are missing.
+# With KELTO_LINTIAN=OFF in the environment lintian is left out (builds that
+# are not the package's own: tests/CMakeLists.txt says which).
 for tool in dpkg-deb dpkg-shlibdeps cpack; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
 done
@@ -35,11 +37,18 @@ done
 dpkg-deb -x "$deb" "$work/root"
 check_banner "$work/root/usr/bin/kelto"
 
-if command -v lintian >/dev/null; then
-    report=$(lintian --tag-display-limit 0 "$deb" 2>&1 || true)
-    printf '%s\n' "$report"
-    ! grep -q '^E:' <<< "$report" || fail "lintian reports errors"
+# No error, warning or informational tag, but one: the description screen
+# writes "Similary", and the tool's own texts stay as they are, byte for byte.
+allowed="I: kelto: spelling-error-in-binary Similary Similarly [usr/bin/kelto]"
+if [ "${KELTO_LINTIAN:-ON}" != ON ]; then
+    echo "lintian left out: not the build of the package"
+elif ! command -v lintian >/dev/null; then
+    echo "SKIP: lintian not installed"
+    exit 77
 else
-    echo "lintian not installed: lint of the package skipped"
+    report=$(lintian --display-info --tag-display-limit 0 "$deb" 2>&1) || fail "lintian: $report"
+    printf '%s\n' "$report"
+    tags=$(grep -E '^[EWI]: ' <<< "$report" | grep -vxF "$allowed" || true)
+    [ -z "$tags" ] || fail "lintian reports: $tags"
 fi
 echo "package check passed"
