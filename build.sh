@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and checks kelto on Debian 12.
-#   ./build.sh demo   install what the build lacks, build a release binary and
-#                     show it at work on a few sample files
+#   ./build.sh demo   install what building kelto lacks (cmake, g++), build the
+#                     tool alone and show it at work on a few sample files
 #   ./build.sh test   install what the build lacks, build, and run every test,
 #                     those of the Windows build (kelto.exe) under Wine too;
 #                     exits non-zero when any test fails
@@ -9,11 +9,20 @@
 #                     build/packages
 #   ./build.sh bench [smoke]  install the benchmark's tools and run bench/run.sh
 #   ./build.sh fuzz [seconds]  run each fuzz target for that long (default 60)
+#   ./build.sh setup  install what the tests need and build nothing
+#                     (docs/hacking.md: the quick loop)
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# Debian packages the build and the tests need.
-packages=(cmake g++ clang make libgtest-dev libbenchmark-dev groff-base mandoc dpkg-dev
+# The builds and test runs of the presets use every core.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
+
+# Debian packages that building the tool needs: make is the generator that
+# cmake drives (and recommends, so apt-get brings it along anyway).
+tool_packages=(cmake g++ make)
+# Debian packages the tests need besides.
+packages=("${tool_packages[@]}" clang libgtest-dev libbenchmark-dev groff-base mandoc dpkg-dev
           lintian libclang-rt-14-dev llvm clang-tidy cppcheck clang-format)
 # And those of the Windows console build and its tests: the MinGW-w64 cross
 # compiler and Wine with its 32-bit part.
@@ -42,10 +51,10 @@ install_missing() {
 }
 
 demo() {
-    install_missing "${packages[@]}"
-    cmake --preset release >/dev/null
-    cmake --build --preset release -j "$(nproc)"
-    local kelto=$PWD/build/release/kelto
+    install_missing "${tool_packages[@]}"
+    echo "== building kelto alone: cmake --workflow --preset tool"
+    cmake --workflow --preset tool >/dev/null
+    local kelto=$PWD/build/tool/kelto
     local dir
     dir=$(mktemp -d)
     cd "$dir"
@@ -64,25 +73,20 @@ demo() {
     echo "== the binary: $kelto"
 }
 
-# Each suite below is one step of the test command.
+# Each suite below is one step of the test command. A workflow preset
+# configures, builds and runs the tests of one build.
 
 test_linux() {
     # The g++ build treats warnings as errors and runs every test.
-    cmake --preset ci >/dev/null
-    cmake --build --preset ci -j "$(nproc)"
-    ctest --preset ci -j "$(nproc)"
+    cmake --workflow --preset ci
     # clang must build the same code without a warning, and pass the tests too.
-    cmake --preset clang >/dev/null
-    cmake --build --preset clang -j "$(nproc)"
-    ctest --preset clang -j "$(nproc)"
+    cmake --workflow --preset clang
 }
 
 # The whole test suite again under AddressSanitizer and UndefinedBehaviorSanitizer;
 # any report fails its test.
 test_asan() {
-    cmake --preset asan >/dev/null
-    cmake --build --preset asan -j "$(nproc)"
-    ctest --preset asan -j "$(nproc)"
+    cmake --workflow --preset asan
 }
 
 # Each fuzz target first runs every input of its committed corpus, then
@@ -90,8 +94,7 @@ test_asan() {
 # build/fuzz/findings and fails the step; it then joins fuzz/corpus/<target>/.
 test_fuzz() {
     local seconds=${1:-60}
-    cmake --preset fuzz >/dev/null
-    cmake --build --preset fuzz -j "$(nproc)"
+    cmake --workflow --preset fuzz
     local findings=build/fuzz/findings corpus name
     mkdir -p "$findings"
     for corpus in fuzz/corpus/*/; do
@@ -163,8 +166,6 @@ install_windows() {
 # paths are reached through drive Z:.
 test_windows() {
     install_windows
-    cmake --preset windows >/dev/null
-    cmake --build --preset windows -j "$(nproc)"
     export WINEPREFIX=$PWD/build/wine WINEDEBUG=-all
     # One server for the whole suite, instead of a start of about two seconds
     # for every program. The prefix is created on first use; booting it with
@@ -174,7 +175,7 @@ test_windows() {
     wineserver -p
     trap 'wineserver -k' EXIT
     wine wineboot </dev/null >/dev/null 2>&1
-    ctest --preset windows -j "$(nproc)"
+    cmake --workflow --preset windows
     # Left out: two cases whose command lines (100,000-byte arguments, 10,000
     # names) exceed the 32,767 characters that Windows passes to a program.
     build/ci/tests/e2e_tests --kelto="$PWD/build/windows/kelto.exe" --launcher=wine --crlf \
@@ -200,7 +201,7 @@ release() {
     install_missing "${packages[@]}" g++-mingw-w64-i686-posix
     cmake --workflow --preset deb
     cmake --preset windows >/dev/null
-    cmake --build --preset windows -j "$(nproc)"
+    cmake --build --preset windows
     cpack --config build/windows/CPackConfig.cmake -B "$PWD/build/packages"
     ls -l build/packages/*.deb build/packages/*.zip
 }
@@ -217,5 +218,6 @@ case "${1:-}" in
     release) release ;;
     bench) shift; bench "$@" ;;
     fuzz) install_missing "${packages[@]}"; test_fuzz "${2:-60}" ;;
-    *) echo "usage: ./build.sh demo | test | release | bench [smoke] | fuzz [seconds]" >&2; exit 2 ;;
+    setup) install_missing "${packages[@]}"; install_windows ;;
+    *) echo "usage: ./build.sh demo | test | release | bench [smoke] | fuzz [seconds] | setup" >&2; exit 2 ;;
 esac
