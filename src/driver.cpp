@@ -170,6 +170,12 @@ void convert_file_in_place(FileStream& file, bool writable, const char* name, in
     convert_line_endings(file, temp, from, to);
     if (file.failed())
         drop_temp(temp, "cannot read file", name);
+    // A file that reads otherwise than its size says is no ordinary file (a
+    // file of /proc or /sys, where a write is a command to the system), or
+    // it changed meanwhile: it is left alone.
+    unsigned long long at = 0;
+    if (!plat_tell(file.stream, &at) || at != read.size)
+        drop_temp(temp, "file changed while converted", name);
     if (fflush(temp.stream) != 0 || temp.failed())
         drop_temp(temp, "cannot write file", temp_file_name);
     // A file that may not be written keeps its conversion in the temporary

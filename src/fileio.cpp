@@ -14,6 +14,11 @@ void report_error(const char* msg)
     finish(2);
 }
 
+void out_of_memory()
+{
+    report_error("out of memory");
+}
+
 void finish(int code)
 {
     if (fflush(stdout) != 0 || ferror(stdout))
@@ -66,16 +71,25 @@ void copy_file(FileStream& src, const char* src_name, FileStream& dst, const cha
     // The size of the platform's stream buffers: each block is one read and
     // one write call, straight between the files and this block.
     static char block[128 * 1024];
+    unsigned long long written = 0;
     // A short block is the last: reading on would only meet the end again.
-    for (size_t n = sizeof block; n == sizeof block;) {
+    for (size_t n = sizeof block; n == sizeof block; written += n) {
         n = fread(block, 1, sizeof block, src.stream);
         if (fwrite(block, 1, n, dst.stream) != n)
             break;
     }
+    // Another program that wrote to the file after the last write of the
+    // copy made it longer than what was written: the user has to know, and
+    // the temporary file stays as the complete converted content.
+    file_stamp now;
+    bool flushed = fflush(dst.stream) == 0;
+    bool whole = flushed && plat_stamp(dst.stream, &now) && now.size == written;
     // The destination is checked first: when its write failed, that is what
     // the user has to know, whatever happened on the source.
-    if (!dst.close())
+    if (!dst.close() || !flushed)
         report_error("cannot write file", dst_name);
     if (src.failed())
         report_error("cannot read file", src_name);
+    if (!whole)
+        report_error("file changed while converted", dst_name);
 }

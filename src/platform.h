@@ -104,9 +104,11 @@ enum open_mode {
 };
 
 // Starts the process: adjusts the argument vector where the platform's own
-// start-up does not build it the way the tool expects, and sets up the
-// handling of interrupting signals (see plat_open_temp).
-void plat_startup(int* argc, char*** argv);
+// start-up does not build it the way the tool expects, sees that no file
+// can be opened as a standard stream, and sets up the handling of
+// interrupting signals (see plat_open_temp). False when a closed standard
+// stream cannot be filled.
+bool plat_startup(int* argc, char*** argv);
 
 // Opens a buffered, untranslated stream on a DOS-style path, or returns null.
 // A read-only file (and anything but a regular file) is never opened for
@@ -132,6 +134,10 @@ struct file_stamp {
 // Fills *out for the open stream; false when the system cannot tell.
 bool plat_stamp(FILE* f, file_stamp* out);
 
+// How many bytes into its file the stream stands; false when the system
+// cannot tell.
+bool plat_tell(FILE* f, unsigned long long* out);
+
 // True when NAME denotes the file that STAMP identifies.
 bool plat_denotes(const char* name, const file_stamp& stamp);
 
@@ -145,7 +151,8 @@ enum temp_status {
     temp_failed,   // it could not be made or opened
     temp_in_use,   // another run of the tool works with it
     temp_refused,  // it may hold the only complete copy of a file (it is
-                   // read-only), has other links, or belongs to another user
+                   // read-only), has other links, belongs to another user,
+                   // or lies on another mount than the current directory
 };
 
 // Opens the temporary file NAME for writing and reading back, this run's

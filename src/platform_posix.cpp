@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -165,6 +166,28 @@ bool names_held(const char* path, const struct stat& held)
     return lstat(path, &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
+// Which mount a file lies on: the system's mount id, or where the kernel
+// gives none, its file system's device. Zero when it cannot tell.
+unsigned long long mount_of(int dir, const char* path, int flags)
+{
+    struct statx sx;
+    if (statx(dir, path, flags, STATX_MNT_ID, &sx) != 0)
+        return 0;
+    if (sx.stx_mask & STATX_MNT_ID)
+        return sx.stx_mnt_id;
+    return makedev(sx.stx_dev_major, sx.stx_dev_minor);
+}
+
+// True when the file open in FD lies on the mount of the current directory.
+// A file mounted over the name (a bind mount) passes every other check but
+// is some other file. The current directory stays the same for the whole
+// run, so its mount is asked for once.
+bool on_current_mount(int fd)
+{
+    static const unsigned long long current = mount_of(AT_FDCWD, ".", 0);
+    return current != 0 && mount_of(fd, "", AT_EMPTY_PATH) == current;
+}
+
 // The temporary file of the run, for the signal handler: its path, and the
 // file it was made as, so that a file put in its place is never deleted.
 // The phase says what an interrupting signal does.
@@ -185,12 +208,13 @@ void set_phase(temp_phase phase)
     std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
-// Async-signal-safe: fstatat and unlink only. True once the file is gone.
-bool remove_temp_file()
+// True when the name of the temporary file still denotes the file the run
+// made or took over. Async-signal-safe: fstatat only.
+bool temp_named()
 {
     struct stat st;
     return fstatat(AT_FDCWD, temp_path, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == temp_dev &&
-           st.st_ino == temp_ino && unlink(temp_path) == 0;
+           st.st_ino == temp_ino;
 }
 
 // During a conversion the file on disk is untouched and the temporary file
@@ -203,7 +227,8 @@ extern "C" void on_interrupt(int sig)
         return;
     }
     if (current_phase == phase_conversion) {
-        remove_temp_file();
+        if (temp_named())
+            unlink(temp_path);
         _exit(2);
     }
     signal(sig, SIG_DFL);
@@ -267,6 +292,8 @@ temp_status check_held(int fd, const char* path, bool* again)
     if (*again)
         return temp_in_use;
     temp_status status = judge_temp(held);
+    if (status == temp_ready && !on_current_mount(fd))
+        status = temp_refused;
     if (status == temp_ready && held.st_size != 0 && ftruncate(fd, 0) != 0)
         return temp_failed;
     temp_dev = held.st_dev;
@@ -333,8 +360,16 @@ int make_temp(const char* path, temp_status* status)
 
 }  // namespace
 
-void plat_startup(int*, char***)
+bool plat_startup(int*, char***)
 {
+    // A standard descriptor left closed would be the next one that a file
+    // gets, and what is printed would land in that file. Each is filled with
+    // /dev/null opened for reading only: printing to it then fails, as on a
+    // full disk.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDONLY) != fd)
+            return false;
+    }
     // A closed pipe on standard output becomes a write error that the
     // driver reports through its exit code, not a silent death mid-run.
     signal(SIGPIPE, SIG_IGN);
@@ -344,6 +379,7 @@ void plat_startup(int*, char***)
     sigfillset(&action.sa_mask);
     for (int sig : interrupting_signals)
         sigaction(sig, &action, nullptr);
+    return true;
 }
 
 FILE* plat_open(const char* name, size_t typed, open_mode mode)
@@ -371,6 +407,13 @@ bool plat_stamp(FILE* f, file_stamp* out)
     *out = {st.st_dev,         st.st_ino,          static_cast<unsigned long long>(st.st_size),
             st.st_mtim.tv_sec, st.st_mtim.tv_nsec, (st.st_mode & S_IWUSR) == 0};
     return true;
+}
+
+bool plat_tell(FILE* f, unsigned long long* out)
+{
+    off_t at = ftello(f);
+    *out = static_cast<unsigned long long>(at);
+    return at >= 0;
 }
 
 bool plat_denotes(const char* name, const file_stamp& stamp)
@@ -424,8 +467,9 @@ bool plat_seal_temp(FILE* f)
 void plat_remove_temp(FILE* f)
 {
     // Should the deletion fail, the mark goes: what is left is then an
-    // ordinary leftover that the next conversion takes over.
-    if (!remove_temp_file())
+    // ordinary leftover that the next conversion takes over. When the name
+    // no longer denotes the run's file, nothing more is changed.
+    if (temp_named() && unlink(temp_path) != 0)
         fchmod(fileno(f), 0600);
     set_phase(phase_none);
 }

@@ -282,7 +282,7 @@ void fill_entry(const WIN32_FIND_DATAA& data, find_entry* out)
 
 }  // namespace
 
-void plat_startup(int* argc, char*** argv)
+bool plat_startup(int* argc, char*** argv)
 {
     // The runtime's own splitting takes a backslash before a quote as an
     // escape; the tool's names are DOS paths, so the line is split afresh.
@@ -298,6 +298,7 @@ void plat_startup(int* argc, char*** argv)
     *argc = static_cast<int>(args.size());
     *argv = vec;
     SetConsoleCtrlHandler(on_interrupt, TRUE);
+    return true;
 }
 
 FILE* plat_open(const char* name, size_t typed, open_mode mode)
@@ -321,6 +322,13 @@ bool plat_close(FILE* f)
 bool plat_stamp(FILE* f, file_stamp* out)
 {
     return stamp_of(handle_of(f), out);
+}
+
+bool plat_tell(FILE* f, unsigned long long* out)
+{
+    long long at = _ftelli64(f);
+    *out = static_cast<unsigned long long>(at);
+    return at >= 0;
 }
 
 bool plat_denotes(const char* name, const file_stamp& stamp)
