@@ -3,6 +3,7 @@
 #include "fileio.h"
 #include "nocase.h"
 #include "scan.h"
+#include "tempfile.h"
 #include "wildcard.h"
 
 namespace {
@@ -126,7 +127,7 @@ namespace {
 // incomplete or no longer a conversion of the file.
 [[noreturn]] void drop_temp(FileStream& temp, const char* msg, const char* subject)
 {
-    plat_remove_temp(temp.stream);
+    remove_temp_file(temp);
     report_error(msg, subject);
 }
 
@@ -163,7 +164,7 @@ void convert_file_in_place(FileStream& file, bool writable, const char* name, in
         report_error("cannot read file", name);
     // Taking over the temporary file empties it: when it is the very file to
     // convert, that would destroy the user's data.
-    if (plat_denotes(temp_file_name, read))
+    if (denotes(temp_file_name, read))
         report_error("cannot convert temporary file", name);
     FileStream temp;
     open_temp_file(temp);
@@ -183,19 +184,19 @@ void convert_file_in_place(FileStream& file, bool writable, const char* name, in
     // marked read-only meanwhile, is left alone.
     if (!writable)
         report_error("cannot open file", name);
-    if (!plat_denotes(name, read))
+    if (!denotes(name, read))
         drop_temp(temp, "file changed while converted", name);
-    if (!plat_seal_temp(temp.stream))
+    if (!seal_temp_file(temp))
         drop_temp(temp, "cannot write file", temp_file_name);
     // Looked at last thing before the file is emptied, so that a write
     // made meanwhile is not lost.
     if (!unchanged(file, read))
         drop_temp(temp, "file changed while converted", name);
     copy_file(temp, temp_file_name, file, name);
-    plat_remove_temp(temp.stream);
+    remove_temp_file(temp);
     temp.close();
     // An interruption during the copy back ends the run once it is done.
-    if (plat_interrupted())
+    if (temp_interrupted())
         finish(2);
 }
 

@@ -1,5 +1,7 @@
 #include "fileio.h"
 
+#include <cstdlib>
+
 const char temp_file_name[] = "kelto.tmp";
 
 void report_error(const char* msg, const char* subject)
@@ -23,7 +25,10 @@ void finish(int code)
 {
     if (fflush(stdout) != 0 || ferror(stdout))
         code = 2;
-    plat_exit(code);
+    // exit() flushes and closes every open stream before the process ends;
+    // the system's own end of a process (ExitProcess on Windows) would lose
+    // what they still buffer.
+    std::exit(code);
 }
 
 FileStream::~FileStream()
@@ -52,16 +57,10 @@ bool FileStream::close()
     return ok;
 }
 
-void open_temp_file(FileStream& temp)
+bool denotes(const char* name, const file_stamp& stamp, bool follow)
 {
-    temp_status status = temp_failed;
-    temp.stream = plat_open_temp(temp_file_name, &status);
-    if (status == temp_in_use)
-        report_error("temporary file in use", temp_file_name);
-    if (status == temp_refused)
-        report_error("cannot use temporary file", temp_file_name);
-    if (!temp.stream)
-        report_error("cannot open file", temp_file_name);
+    file_stamp now;
+    return plat_look(name, follow, &now) && now.volume == stamp.volume && now.index == stamp.index;
 }
 
 void copy_file(FileStream& src, const char* src_name, FileStream& dst, const char* dst_name)

@@ -91,10 +91,9 @@ public:
     bool close();
 };
 
-// Opens the temporary file into TEMP, made or taken over for this run
-// alone; a temporary file that is in use or may not be taken over ends the
-// run, and so does one that cannot be opened.
-void open_temp_file(FileStream& temp);
+// True when NAME denotes the file that STAMP identifies; with FOLLOW a
+// symbolic link of that name is followed to its file.
+bool denotes(const char* name, const file_stamp& stamp, bool follow = true);
 
 // Writes the bytes of SRC, from where it stands, over DST, which it empties
 // first, a block at a time, and closes DST. A failure ends the run, naming

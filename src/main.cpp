@@ -1,5 +1,5 @@
 #include "driver.h"
-#include "fileio.h"
+#include "tempfile.h"
 
 #include <new>
 
@@ -10,5 +10,6 @@ int main(int argc, char** argv)
     std::set_new_handler(out_of_memory);
     if (!plat_startup(&argc, &argv))
         finish(2);
+    plat_on_interrupt(temp_on_interrupt);
     finish(kelto_main(argc, argv));
 }
