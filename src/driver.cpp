@@ -3,6 +3,7 @@
 #include "fileio.h"
 #include "nocase.h"
 #include "scan.h"
+#include "tempfile.h"
 #include "wildcard.h"
 
 namespace {
@@ -126,7 +127,7 @@ namespace {
 // incomplete or no longer a conversion of the file.
 [[noreturn]] void drop_temp(FileStream& temp, const char* msg, const char* subject)
 {
-    plat_remove_temp(temp.stream);
+    remove_temp_file(temp);
     report_error(msg, subject);
 }
 
@@ -163,13 +164,19 @@ void convert_file_in_place(FileStream& file, bool writable, const char* name, in
         report_error("cannot read file", name);
     // Taking over the temporary file empties it: when it is the very file to
     // convert, that would destroy the user's data.
-    if (plat_denotes(temp_file_name, read))
+    if (denotes(temp_file_name, read))
         report_error("cannot convert temporary file", name);
     FileStream temp;
     open_temp_file(temp);
     convert_line_endings(file, temp, from, to);
     if (file.failed())
         drop_temp(temp, "cannot read file", name);
+    // A file that reads otherwise than its size says is no ordinary file (a
+    // file of /proc or /sys, where a write is a command to the system), or
+    // it changed meanwhile: it is left alone.
+    unsigned long long at = 0;
+    if (!plat_tell(file.stream, &at) || at != read.size)
+        drop_temp(temp, "file changed while converted", name);
     if (fflush(temp.stream) != 0 || temp.failed())
         drop_temp(temp, "cannot write file", temp_file_name);
     // A file that may not be written keeps its conversion in the temporary
@@ -177,19 +184,19 @@ void convert_file_in_place(FileStream& file, bool writable, const char* name, in
     // marked read-only meanwhile, is left alone.
     if (!writable)
         report_error("cannot open file", name);
-    if (!plat_denotes(name, read))
+    if (!denotes(name, read))
         drop_temp(temp, "file changed while converted", name);
-    if (!plat_seal_temp(temp.stream))
+    if (!seal_temp_file(temp))
         drop_temp(temp, "cannot write file", temp_file_name);
     // Looked at last thing before the file is emptied, so that a write
     // made meanwhile is not lost.
     if (!unchanged(file, read))
         drop_temp(temp, "file changed while converted", name);
     copy_file(temp, temp_file_name, file, name);
-    plat_remove_temp(temp.stream);
+    remove_temp_file(temp);
     temp.close();
     // An interruption during the copy back ends the run once it is done.
-    if (plat_interrupted())
+    if (temp_interrupted())
         finish(2);
 }
 

@@ -1,5 +1,7 @@
 #include "fileio.h"
 
+#include <cstdlib>
+
 const char temp_file_name[] = "kelto.tmp";
 
 void report_error(const char* msg, const char* subject)
@@ -14,11 +16,19 @@ void report_error(const char* msg)
     finish(2);
 }
 
+void out_of_memory()
+{
+    report_error("out of memory");
+}
+
 void finish(int code)
 {
     if (fflush(stdout) != 0 || ferror(stdout))
         code = 2;
-    plat_exit(code);
+    // exit() flushes and closes every open stream before the process ends;
+    // the system's own end of a process (ExitProcess on Windows) would lose
+    // what they still buffer.
+    std::exit(code);
 }
 
 FileStream::~FileStream()
@@ -47,16 +57,10 @@ bool FileStream::close()
     return ok;
 }
 
-void open_temp_file(FileStream& temp)
+bool denotes(const char* name, const file_stamp& stamp, bool follow)
 {
-    temp_status status = temp_failed;
-    temp.stream = plat_open_temp(temp_file_name, &status);
-    if (status == temp_in_use)
-        report_error("temporary file in use", temp_file_name);
-    if (status == temp_refused)
-        report_error("cannot use temporary file", temp_file_name);
-    if (!temp.stream)
-        report_error("cannot open file", temp_file_name);
+    file_stamp now;
+    return plat_look(name, follow, &now) && now.volume == stamp.volume && now.index == stamp.index;
 }
 
 void copy_file(FileStream& src, const char* src_name, FileStream& dst, const char* dst_name)
@@ -66,16 +70,25 @@ void copy_file(FileStream& src, const char* src_name, FileStream& dst, const cha
     // The size of the platform's stream buffers: each block is one read and
     // one write call, straight between the files and this block.
     static char block[128 * 1024];
+    unsigned long long written = 0;
     // A short block is the last: reading on would only meet the end again.
-    for (size_t n = sizeof block; n == sizeof block;) {
+    for (size_t n = sizeof block; n == sizeof block; written += n) {
         n = fread(block, 1, sizeof block, src.stream);
         if (fwrite(block, 1, n, dst.stream) != n)
             break;
     }
+    // Another program that wrote to the file after the last write of the
+    // copy made it longer than what was written: the user has to know, and
+    // the temporary file stays as the complete converted content.
+    file_stamp now;
+    bool flushed = fflush(dst.stream) == 0;
+    bool whole = flushed && plat_stamp(dst.stream, &now) && now.size == written;
     // The destination is checked first: when its write failed, that is what
     // the user has to know, whatever happened on the source.
-    if (!dst.close())
+    if (!dst.close() || !flushed)
         report_error("cannot write file", dst_name);
     if (src.failed())
         report_error("cannot read file", src_name);
+    if (!whole)
+        report_error("file changed while converted", dst_name);
 }

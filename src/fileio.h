@@ -17,6 +17,9 @@ extern const char temp_file_name[];
 [[noreturn]] void report_error(const char* msg, const char* subject);
 [[noreturn]] void report_error(const char* msg);
 
+// The handler of memory that cannot be had: "out of memory" ends the run.
+[[noreturn]] void out_of_memory();
+
 // Ends the process with the code, or with 2 when standard output could not
 // be written: a run whose output was lost does not report success.
 [[noreturn]] void finish(int code);
@@ -88,12 +91,12 @@ public:
     bool close();
 };
 
-// Opens the temporary file into TEMP, made or taken over for this run
-// alone; a temporary file that is in use or may not be taken over ends the
-// run, and so does one that cannot be opened.
-void open_temp_file(FileStream& temp);
+// True when NAME denotes the file that STAMP identifies; with FOLLOW a
+// symbolic link of that name is followed to its file.
+bool denotes(const char* name, const file_stamp& stamp, bool follow = true);
 
 // Writes the bytes of SRC, from where it stands, over DST, which it empties
 // first, a block at a time, and closes DST. A failure ends the run, naming
-// the file that failed (SRC_NAME or DST_NAME); SRC is left open either way.
+// the file that failed (SRC_NAME or DST_NAME), and so does a DST that holds
+// more than was written; SRC is left open either way.
 void copy_file(FileStream& src, const char* src_name, FileStream& dst, const char* dst_name);

@@ -1,8 +1,15 @@
 #include "driver.h"
-#include "fileio.h"
+#include "tempfile.h"
+
+#include <new>
 
 int main(int argc, char** argv)
 {
-    plat_startup(&argc, &argv);
+    // No code of the tool handles a failed allocation: it ends the run
+    // with an error line, as every other failure does.
+    std::set_new_handler(out_of_memory);
+    if (!plat_startup(&argc, &argv))
+        finish(2);
+    plat_on_interrupt(temp_on_interrupt);
     finish(kelto_main(argc, argv));
 }

@@ -104,9 +104,10 @@ enum open_mode {
 };
 
 // Starts the process: adjusts the argument vector where the platform's own
-// start-up does not build it the way the tool expects, and sets up the
-// handling of interrupting signals (see plat_open_temp).
-void plat_startup(int* argc, char*** argv);
+// start-up does not build it the way the tool expects, and sees that no file
+// can be opened as a standard stream. False when a closed standard stream
+// cannot be filled.
+bool plat_startup(int* argc, char*** argv);
 
 // Opens a buffered, untranslated stream on a DOS-style path, or returns null.
 // A read-only file (and anything but a regular file) is never opened for
@@ -118,8 +119,8 @@ FILE* plat_open(const char* name, size_t typed, open_mode mode);
 // Closes a stream; false when the close, or a write before it, failed.
 bool plat_close(FILE* f);
 
-// What identifies an open file, its size and modification time, and whether
-// it is marked read-only (the owner may not write it).
+// What identifies a file, its size and modification time, whether it is
+// marked read-only (the owner may not write it), and what it is.
 struct file_stamp {
     unsigned long long volume;
     unsigned long long index;
@@ -127,48 +128,67 @@ struct file_stamp {
     long long mtime;
     long mtime_ns;
     bool read_only;
+    bool regular;         // a regular file: no directory, device or link
+    unsigned long links;  // how many names it has
+    bool own;             // it belongs to the user who runs the tool
 };
 
 // Fills *out for the open stream; false when the system cannot tell.
 bool plat_stamp(FILE* f, file_stamp* out);
 
-// True when NAME denotes the file that STAMP identifies.
-bool plat_denotes(const char* name, const file_stamp& stamp);
+// Fills *out for the file NAME denotes; with FOLLOW a symbolic link is
+// followed to its file. False when NAME denotes nothing, or the system
+// cannot tell.
+bool plat_look(const char* name, bool follow, file_stamp* out);
+
+// How many bytes into its file the stream stands; false when the system
+// cannot tell.
+bool plat_tell(FILE* f, unsigned long long* out);
 
 // Empties the file open for update in F and sets it to be written from its
 // start; false when that fails.
 bool plat_truncate(FILE* f);
 
-// How the temporary file was had.
-enum temp_status {
-    temp_ready,    // made, or an old one of this user's taken over, and empty
-    temp_failed,   // it could not be made or opened
-    temp_in_use,   // another run of the tool works with it
-    temp_refused,  // it may hold the only complete copy of a file (it is
-                   // read-only), has other links, or belongs to another user
+// The calls below serve the temporary file (tempfile.h), which is opened
+// without following a link and shared with no other process that opens it
+// so: made anew (readable and writable by its owner only), or the one there
+// for writing and reading back, or for reading only.
+enum temp_open { temp_make, temp_write, temp_read };
+
+// What a call on the temporary file met.
+enum temp_call {
+    call_done,
+    call_exists,   // the name is taken
+    call_missing,  // nothing has the name
+    call_busy,     // another process holds the file
+    call_denied,   // the file there may not be opened so
+    call_failed,
 };
 
-// Opens the temporary file NAME for writing and reading back, this run's
-// alone until it is closed; null, with the reason in *status, when it cannot
-// be had. From here on an interrupting signal (Ctrl+C on Windows) deletes it
-// and ends the process with code 2.
-FILE* plat_open_temp(const char* name, temp_status* status);
+// Opens NAME as HOW says into *OUT, an untranslated stream.
+temp_call plat_open_temp(const char* name, temp_open how, FILE** out);
 
-// Before the copy back: flushes the temporary file, marks it read-only
-// (the mark of a copy that may be the only complete one) and rewinds it.
-// From here on an interrupting signal is only noted (plat_interrupted).
-// False when writing it failed.
-bool plat_seal_temp(FILE* f);
+// Takes the lock of the file open in F, without waiting for it.
+temp_call plat_try_lock(FILE* f);
 
-// Deletes the temporary file open in F, when its name still denotes it; the
-// stream stays open. An interrupting signal ends the process again.
-void plat_remove_temp(FILE* f);
+// False for a file mounted over its name from elsewhere: one on another
+// mount than the current directory.
+bool plat_same_mount(FILE* f);
 
-// True when an interrupting signal came during a copy back.
-bool plat_interrupted();
+// Marks the file open in F read-only, or takes the mark off.
+bool plat_mark(FILE* f, bool read_only);
 
-// Ends the process with a code, flushing every open stream.
-[[noreturn]] void plat_exit(int code);
+// Keeps what plat_delete_held needs of the file open in F, named NAME and
+// identified by ID. That deletes it when its name still denotes it, true
+// once it is gone; it may be called in a signal handler or on a thread of
+// its own.
+bool plat_hold(FILE* f, const char* name, const file_stamp& id);
+bool plat_delete_held();
+
+// Has HANDLER called on each interrupting signal (SIGINT, SIGTERM, SIGHUP;
+// Ctrl+C and Ctrl+Break on Windows), in a signal handler or on a thread of
+// its own. When it returns false the signal has its usual effect.
+void plat_on_interrupt(bool (*handler)());
 
 // Directory enumeration with DOS wildcard patterns.
 enum {

@@ -5,7 +5,6 @@
 #include "dosmatch.h"
 #include "wildcard.h"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -158,192 +158,62 @@ FILE* open_stream(int fd, const char* mode)
     return f;
 }
 
-// True when PATH, not followed if it is a link, denotes the file HELD.
-bool names_held(const char* path, const struct stat& held)
+// Fills *OUT from what the system tells of a file; true.
+bool stamp_of(const struct stat& st, file_stamp* out)
 {
-    struct stat named;
-    return lstat(path, &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+    // The user id is asked once: it stays the same for the whole run.
+    static const uid_t user = geteuid();
+    *out = {st.st_dev,           st.st_ino,          static_cast<unsigned long long>(st.st_size),
+            st.st_mtim.tv_sec,   st.st_mtim.tv_nsec, (st.st_mode & S_IWUSR) == 0,
+            S_ISREG(st.st_mode), st.st_nlink,        st.st_uid == user};
+    return true;
 }
 
-// The temporary file of the run, for the signal handler: its path, and the
-// file it was made as, so that a file put in its place is never deleted.
-// The phase says what an interrupting signal does.
-enum temp_phase { phase_none, phase_conversion, phase_copy_back };
+// Which mount a file lies on: the system's mount id, or where the kernel
+// gives none, its file system's device. Zero when it cannot tell.
+unsigned long long mount_of(int dir, const char* path, int flags)
+{
+    struct statx sx;
+    if (statx(dir, path, flags, STATX_MNT_ID, &sx) != 0)
+        return 0;
+    if (sx.stx_mask & STATX_MNT_ID)
+        return sx.stx_mnt_id;
+    return makedev(sx.stx_dev_major, sx.stx_dev_minor);
+}
+
+// The file held for plat_delete_held: its path, and the file it denotes, so
+// that a file put in its place is never deleted.
+char held_path[256];
+dev_t held_dev;
+ino_t held_ino;
 
 const int interrupting_signals[] = {SIGINT, SIGTERM, SIGHUP};
-volatile sig_atomic_t current_phase = phase_none;
-volatile sig_atomic_t interrupted = 0;
-char temp_path[64];
-dev_t temp_dev;
-ino_t temp_ino;
+bool (*interrupt_handler)();
 
-void set_phase(temp_phase phase)
+extern "C" void on_signal(int sig)
 {
-    // The handler reads what was stored before the phase that lets it.
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    current_phase = phase;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-}
-
-// Async-signal-safe: fstatat and unlink only. True once the file is gone.
-bool remove_temp_file()
-{
-    struct stat st;
-    return fstatat(AT_FDCWD, temp_path, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == temp_dev &&
-           st.st_ino == temp_ino && unlink(temp_path) == 0;
-}
-
-// During a conversion the file on disk is untouched and the temporary file
-// worthless; during a copy back the copy is finished first; at any other
-// time the signal has its usual effect.
-extern "C" void on_interrupt(int sig)
-{
-    if (current_phase == phase_copy_back) {
-        interrupted = 1;
+    if (interrupt_handler())
         return;
-    }
-    if (current_phase == phase_conversion) {
-        remove_temp_file();
-        _exit(2);
-    }
     signal(sig, SIG_DFL);
     raise(sig);
 }
 
-// Whether an existing temporary file may be taken over: a regular file of
-// this user's own, with no other link, and not marked read-only by a copy
-// back that did not end (it may hold the only complete copy of a file).
-temp_status judge_temp(const struct stat& st)
-{
-    if (!S_ISREG(st.st_mode))
-        return temp_failed;
-    static const uid_t user = geteuid();
-    if (st.st_nlink != 1 || st.st_uid != user || (st.st_mode & S_IWUSR) == 0)
-        return temp_refused;
-    return temp_ready;
-}
-
-// A lock that another process holds means another run uses the file.
-temp_status lock_temp(int fd)
-{
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-        return temp_ready;
-    return errno == EWOULDBLOCK ? temp_in_use : temp_failed;
-}
-
-// Looks again at an old temporary file refused at first sight, locked this
-// time: held by another run (which marks it read-only for its copy back),
-// it is in use rather than refused; when it changed hands meanwhile, *again
-// is set.
-temp_status recheck_refused(const char* path, bool* again)
-{
-    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        *again = errno == ENOENT;
-        return *again ? temp_in_use : temp_refused;
-    }
-    temp_status status = lock_temp(fd);
-    struct stat held;
-    if (status == temp_ready && fstat(fd, &held) == 0) {
-        status = judge_temp(held);
-        *again = status == temp_ready || !names_held(path, held);
-        if (*again)
-            status = temp_in_use;
-    }
-    close(fd);
-    return status;
-}
-
-// Checks the file that FD holds locked: the name PATH must still denote it
-// (its last user may have deleted it before it let go of the lock, or
-// someone put another file in its place; *again is then set), and it must
-// pass judge_temp. It is emptied, if need be, as it now belongs to this run.
-temp_status check_held(int fd, const char* path, bool* again)
-{
-    struct stat held;
-    if (fstat(fd, &held) != 0)
-        return temp_failed;
-    *again = !names_held(path, held);
-    if (*again)
-        return temp_in_use;
-    temp_status status = judge_temp(held);
-    if (status == temp_ready && held.st_size != 0 && ftruncate(fd, 0) != 0)
-        return temp_failed;
-    temp_dev = held.st_dev;
-    temp_ino = held.st_ino;
-    return status;
-}
-
-// Opens the existing temporary file PATH to take it over. It is looked at
-// before it is opened, so that no device or FIFO is ever opened, and checked
-// again once it is locked.
-int open_old_temp(const char* path, temp_status* status, bool* again)
-{
-    struct stat named;
-    if (lstat(path, &named) != 0) {
-        *again = errno == ENOENT;
-        *status = temp_failed;
-        return -1;
-    }
-    if ((*status = judge_temp(named)) != temp_ready) {
-        if (*status == temp_refused)
-            *status = recheck_refused(path, again);
-        return -1;
-    }
-    int fd = open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        *again = errno == ENOENT;
-        *status = temp_failed;
-    }
-    return fd;
-}
-
-// Makes the temporary file PATH, or takes over an old one, and locks it.
-// A few attempts: between two of them another run may have deleted the file
-// found, or made one of its own.
-int make_temp(const char* path, temp_status* status)
-{
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        bool again = false;
-        int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        bool made = fd >= 0;
-        if (!made && errno != EEXIST) {
-            *status = temp_failed;
-            return -1;
-        }
-        if (!made)
-            fd = open_old_temp(path, status, &again);
-        if (fd >= 0) {
-            *status = lock_temp(fd);
-            if (*status == temp_ready)
-                *status = check_held(fd, path, &again);
-            if (*status == temp_ready)
-                return fd;
-            // A file made here but not locked is removed; one locked by
-            // another run that found it belongs to that run now.
-            if (made && *status == temp_failed)
-                unlink(path);
-            close(fd);
-        }
-        if (!again)
-            return -1;
-    }
-    return -1;
-}
-
 }  // namespace
 
-void plat_startup(int*, char***)
+bool plat_startup(int*, char***)
 {
+    // A standard descriptor left closed would be the next one that a file
+    // gets, and what is printed would land in that file. Each is filled with
+    // /dev/null opened for reading only: printing to it then fails, as on a
+    // full disk.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDONLY) != fd)
+            return false;
+    }
     // A closed pipe on standard output becomes a write error that the
     // driver reports through its exit code, not a silent death mid-run.
     signal(SIGPIPE, SIG_IGN);
-    struct sigaction action = {};
-    action.sa_handler = on_interrupt;
-    action.sa_flags = SA_RESTART;
-    sigfillset(&action.sa_mask);
-    for (int sig : interrupting_signals)
-        sigaction(sig, &action, nullptr);
+    return true;
 }
 
 FILE* plat_open(const char* name, size_t typed, open_mode mode)
@@ -366,18 +236,21 @@ bool plat_close(FILE* f)
 bool plat_stamp(FILE* f, file_stamp* out)
 {
     struct stat st;
-    if (fstat(fileno(f), &st) != 0)
-        return false;
-    *out = {st.st_dev,         st.st_ino,          static_cast<unsigned long long>(st.st_size),
-            st.st_mtim.tv_sec, st.st_mtim.tv_nsec, (st.st_mode & S_IWUSR) == 0};
-    return true;
+    return fstat(fileno(f), &st) == 0 && stamp_of(st, out);
 }
 
-bool plat_denotes(const char* name, const file_stamp& stamp)
+bool plat_look(const char* name, bool follow, file_stamp* out)
 {
     struct stat st;
-    return stat(os_path(name).c_str(), &st) == 0 && st.st_dev == stamp.volume &&
-           st.st_ino == stamp.index;
+    std::string path = os_path(name);
+    return (follow ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) == 0 && stamp_of(st, out);
+}
+
+bool plat_tell(FILE* f, unsigned long long* out)
+{
+    off_t at = ftello(f);
+    *out = static_cast<unsigned long long>(at);
+    return at >= 0;
 }
 
 bool plat_truncate(FILE* f)
@@ -385,59 +258,71 @@ bool plat_truncate(FILE* f)
     return fseek(f, 0, SEEK_SET) == 0 && ftruncate(fileno(f), 0) == 0;
 }
 
-FILE* plat_open_temp(const char* name, temp_status* status)
+temp_call plat_open_temp(const char* name, temp_open how, FILE** out)
+{
+    // O_NONBLOCK: a FIFO put in the place of the file found does not block
+    // its open.
+    const int flags[] = {O_RDWR | O_CREAT | O_EXCL, O_RDWR | O_NONBLOCK, O_RDONLY | O_NONBLOCK};
+    int fd = open(os_path(name).c_str(), flags[how] | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EEXIST || how == temp_make))
+        return errno == EEXIST ? call_exists : call_failed;
+    if (fd < 0)
+        return errno == ENOENT                     ? call_missing
+               : errno == EACCES || errno == EPERM ? call_denied
+                                                   : call_failed;
+    *out = open_stream(fd, how == temp_read ? "rb" : "w+b");
+    return *out ? call_done : call_failed;
+}
+
+temp_call plat_try_lock(FILE* f)
+{
+    if (flock(fileno(f), LOCK_EX | LOCK_NB) == 0)
+        return call_done;
+    return errno == EWOULDBLOCK ? call_busy : call_failed;
+}
+
+// A file mounted over the name (a bind mount) passes every other check but
+// is some other file. The current directory stays the same for the whole
+// run, so its mount is asked for once.
+bool plat_same_mount(FILE* f)
+{
+    static const unsigned long long current = mount_of(AT_FDCWD, ".", 0);
+    return current != 0 && mount_of(fileno(f), "", AT_EMPTY_PATH) == current;
+}
+
+bool plat_mark(FILE* f, bool read_only)
+{
+    return fchmod(fileno(f), read_only ? 0400 : 0600) == 0;
+}
+
+bool plat_hold(FILE*, const char* name, const file_stamp& id)
 {
     std::string path = os_path(name);
-    if (path.size() >= sizeof temp_path) {
-        *status = temp_failed;
-        return nullptr;
-    }
-    // An interruption while the file is being had waits until the handler
-    // knows the file: it is then deleted, as during the conversion.
-    sigset_t interrupting;
-    sigset_t before;
-    sigemptyset(&interrupting);
+    if (path.size() >= sizeof held_path)
+        return false;
+    std::memcpy(held_path, path.c_str(), path.size() + 1);
+    held_dev = id.volume;
+    held_ino = id.index;
+    return true;
+}
+
+// Async-signal-safe: fstatat and unlink only.
+bool plat_delete_held()
+{
+    struct stat st;
+    return fstatat(AT_FDCWD, held_path, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == held_dev &&
+           st.st_ino == held_ino && unlink(held_path) == 0;
+}
+
+void plat_on_interrupt(bool (*handler)())
+{
+    interrupt_handler = handler;
+    struct sigaction action = {};
+    action.sa_handler = on_signal;
+    action.sa_flags = SA_RESTART;
+    sigfillset(&action.sa_mask);
     for (int sig : interrupting_signals)
-        sigaddset(&interrupting, sig);
-    sigprocmask(SIG_BLOCK, &interrupting, &before);
-    std::memcpy(temp_path, path.c_str(), path.size() + 1);
-    int fd = make_temp(temp_path, status);
-    FILE* f = fd >= 0 ? open_stream(fd, "w+b") : nullptr;
-    if (!f && *status == temp_ready)
-        *status = temp_failed;
-    set_phase(f ? phase_conversion : phase_none);
-    sigprocmask(SIG_SETMASK, &before, nullptr);
-    return f;
-}
-
-bool plat_seal_temp(FILE* f)
-{
-    int fd = fileno(f);
-    // Not forced to the disk: a flush per file made a run over many small
-    // files several times slower.
-    bool ok = fflush(f) == 0 && !ferror(f) && fchmod(fd, 0400) == 0 && fseek(f, 0, SEEK_SET) == 0;
-    if (ok)
-        set_phase(phase_copy_back);
-    return ok;
-}
-
-void plat_remove_temp(FILE* f)
-{
-    // Should the deletion fail, the mark goes: what is left is then an
-    // ordinary leftover that the next conversion takes over.
-    if (!remove_temp_file())
-        fchmod(fileno(f), 0600);
-    set_phase(phase_none);
-}
-
-bool plat_interrupted()
-{
-    return interrupted != 0;
-}
-
-void plat_exit(int code)
-{
-    exit(code);
+        sigaction(sig, &action, nullptr);
 }
 
 // The directory enumeration. A search string is split like a DOS path: the

@@ -161,14 +161,6 @@ HANDLE handle_of(FILE* f)
     return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
 }
 
-// The temporary file of the run, for the console control handler, which
-// runs on a thread of its own; the phase says what Ctrl+C does.
-enum temp_phase { phase_none, phase_conversion, phase_copy_back };
-
-volatile LONG current_phase = phase_none;
-volatile LONG interrupted = 0;
-HANDLE temp_handle = INVALID_HANDLE_VALUE;
-
 bool set_attributes(HANDLE h, DWORD attributes)
 {
     FILE_BASIC_INFO info = {};
@@ -176,71 +168,14 @@ bool set_attributes(HANDLE h, DWORD attributes)
     return SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info) != 0;
 }
 
-// Marks the file to be deleted when its handle closes, however the process ends.
-bool delete_on_close(HANDLE h)
-{
-    FILE_DISPOSITION_INFO info = {};
-    info.DeleteFile = TRUE;
-    return SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info) != 0;
-}
+// The file held for plat_delete_held, and the handler of an interruption,
+// which the system runs on a thread of its own.
+HANDLE held_handle = INVALID_HANDLE_VALUE;
+bool (*interrupt_handler)();
 
-// During a conversion the file on disk is untouched and the temporary file
-// worthless; during a copy back the copy is finished first; at any other
-// time the system's default ends the process.
-BOOL WINAPI on_interrupt(DWORD event)
+BOOL WINAPI on_control(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE;
-    if (current_phase == phase_copy_back) {
-        interrupted = 1;
-        return TRUE;
-    }
-    if (current_phase == phase_conversion) {
-        delete_on_close(temp_handle);
-        TerminateProcess(GetCurrentProcess(), 2);
-    }
-    return FALSE;
-}
-
-// Whether an existing temporary file may be taken over: a regular file with
-// no other link, and not marked read-only by a copy back that did not end.
-// The share mode of its open keeps every other run out.
-temp_status judge_temp(HANDLE h)
-{
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!disk_file(h, &info))
-        return temp_failed;
-    if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
-        return temp_refused;
-    return SetEndOfFile(h) ? temp_ready : temp_failed;
-}
-
-// Makes the temporary file, or opens an old one; never through a symbolic
-// link or another reparse point, and shared with no one.
-HANDLE make_temp(const char* name, temp_status* status)
-{
-    const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
-    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE h = CreateFileA(name, access, 0, nullptr, CREATE_NEW, flags, nullptr);
-    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
-        h = CreateFileA(name, access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        DWORD attributes = GetFileAttributesA(name);
-        bool read_only = attributes != INVALID_FILE_ATTRIBUTES &&
-                         (attributes & FILE_ATTRIBUTE_READONLY) &&
-                         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-        *status = error == ERROR_SHARING_VIOLATION ? temp_in_use
-                  : read_only                      ? temp_refused
-                                                   : temp_failed;
-        return h;
-    }
-    *status = judge_temp(h);
-    if (*status != temp_ready) {
-        CloseHandle(h);
-        return INVALID_HANDLE_VALUE;
-    }
-    return h;
+    return (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) && interrupt_handler();
 }
 
 // Fills *out for the file open in H; false when the system cannot tell.
@@ -259,6 +194,12 @@ bool stamp_of(HANDLE h, file_stamp* out)
         join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
     out->mtime_ns = 0;
     out->read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    out->regular =
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    out->links = info.nNumberOfLinks;
+    // Windows keeps no owner that the tool could compare: another user's
+    // file is refused by the system when it may not be written.
+    out->own = true;
     return true;
 }
 
@@ -282,7 +223,7 @@ void fill_entry(const WIN32_FIND_DATAA& data, find_entry* out)
 
 }  // namespace
 
-void plat_startup(int* argc, char*** argv)
+bool plat_startup(int* argc, char*** argv)
 {
     // The runtime's own splitting takes a backslash before a quote as an
     // escape; the tool's names are DOS paths, so the line is split afresh.
@@ -297,7 +238,7 @@ void plat_startup(int* argc, char*** argv)
     vec[args.size()] = nullptr;
     *argc = static_cast<int>(args.size());
     *argv = vec;
-    SetConsoleCtrlHandler(on_interrupt, TRUE);
+    return true;
 }
 
 FILE* plat_open(const char* name, size_t typed, open_mode mode)
@@ -323,18 +264,25 @@ bool plat_stamp(FILE* f, file_stamp* out)
     return stamp_of(handle_of(f), out);
 }
 
-bool plat_denotes(const char* name, const file_stamp& stamp)
+bool plat_tell(FILE* f, unsigned long long* out)
 {
-    // No access is asked for: the file's identity is all that is read.
-    HANDLE named = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (named == INVALID_HANDLE_VALUE)
+    long long at = _ftelli64(f);
+    *out = static_cast<unsigned long long>(at);
+    return at >= 0;
+}
+
+bool plat_look(const char* name, bool follow, file_stamp* out)
+{
+    // No access is asked for: the file's identity is all that is read, and
+    // no share mode keeps that from anyone.
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
         return false;
-    file_stamp other;
-    bool same =
-        stamp_of(named, &other) && other.volume == stamp.volume && other.index == stamp.index;
-    CloseHandle(named);
-    return same;
+    bool ok = stamp_of(h, out);
+    CloseHandle(h);
+    return ok;
 }
 
 bool plat_truncate(FILE* f)
@@ -344,50 +292,65 @@ bool plat_truncate(FILE* f)
     return fseek(f, 0, SEEK_SET) == 0 && SetEndOfFile(handle_of(f));
 }
 
-FILE* plat_open_temp(const char* name, temp_status* status)
+temp_call plat_open_temp(const char* name, temp_open how, FILE** out)
 {
-    HANDLE h = make_temp(name, status);
-    if (h == INVALID_HANDLE_VALUE)
-        return nullptr;
-    temp_handle = h;
-    FILE* f = open_stream(h, _O_RDWR, "w+b");
-    if (!f)
-        *status = temp_failed;
-    current_phase = f ? phase_conversion : phase_none;
-    return f;
+    // Shared with no one: while it is open no other process can open,
+    // rename or delete it, so its name cannot change hands.
+    const DWORD access = how == temp_read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE | DELETE;
+    HANDLE h = CreateFileA(name, access, 0, nullptr, how == temp_make ? CREATE_NEW : OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS         ? call_exists
+               : how == temp_make                 ? call_failed
+               : error == ERROR_FILE_NOT_FOUND    ? call_missing
+               : error == ERROR_SHARING_VIOLATION ? call_busy
+               : error == ERROR_ACCESS_DENIED     ? call_denied
+                                                  : call_failed;
+    }
+    *out = open_stream(h, how == temp_read ? _O_RDONLY : _O_RDWR, how == temp_read ? "rb" : "w+b");
+    return *out ? call_done : call_failed;
 }
 
-bool plat_seal_temp(FILE* f)
+// The share mode of the open is the lock.
+temp_call plat_try_lock(FILE*)
 {
-    HANDLE h = handle_of(f);
-    bool ok = fflush(f) == 0 && !ferror(f) && set_attributes(h, FILE_ATTRIBUTE_READONLY) &&
-              fseek(f, 0, SEEK_SET) == 0;
-    if (ok)
-        current_phase = phase_copy_back;
-    return ok;
+    return call_done;
 }
 
-void plat_remove_temp(FILE* f)
+// Only directories can be mount points on Windows.
+bool plat_same_mount(FILE*)
 {
-    // Deleted through its handle, which no other process can share: the
-    // name cannot have changed hands. The mark goes first, as the system
-    // deletes no read-only file.
-    HANDLE h = handle_of(f);
-    set_attributes(h, FILE_ATTRIBUTE_NORMAL);
-    delete_on_close(h);
-    current_phase = phase_none;
+    return true;
 }
 
-bool plat_interrupted()
+bool plat_mark(FILE* f, bool read_only)
 {
-    return interrupted != 0;
+    return set_attributes(handle_of(f),
+                          read_only ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
 }
 
-void plat_exit(int code)
+bool plat_hold(FILE* f, const char*, const file_stamp&)
 {
-    // exit() flushes and closes the runtime's streams before it ends the
-    // process; ExitProcess alone would lose what they still buffer.
-    exit(code);
+    held_handle = handle_of(f);
+    return true;
+}
+
+// Deleted through its handle: no other process shares it, so its name still
+// denotes it. The mark goes first, as the system deletes no read-only file;
+// the file goes when its handle closes, however the process ends.
+bool plat_delete_held()
+{
+    FILE_DISPOSITION_INFO info = {};
+    info.DeleteFile = TRUE;
+    return set_attributes(held_handle, FILE_ATTRIBUTE_NORMAL) &&
+           SetFileInformationByHandle(held_handle, FileDispositionInfo, &info, sizeof info) != 0;
+}
+
+void plat_on_interrupt(bool (*handler)())
+{
+    interrupt_handler = handler;
+    SetConsoleCtrlHandler(on_control, TRUE);
 }
 
 find_handle* plat_find_first(const char* search, find_entry* out)

@@ -2,6 +2,7 @@
 // exit code, and the bytes of every file afterwards.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -280,8 +281,21 @@ TEST_F(e2e_test, an_unwritable_standard_output_fails_the_run)
         e2e::run_options pipe;
         pipe.stdout_closed_pipe = true;
         expect_run(t, args, "", 2, pipe);
+        e2e::run_options closed;
+        closed.closed_fds = {1};
+        expect_run(t, args, "", 2, closed);
     }
     EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"f.txt", "a\r\n"}}));
+    // No file takes the place of a closed standard stream, where an error
+    // line would be printed into it.
+    t.write("ro.txt", "a\n");
+    t.chmod("ro.txt", 0444);
+    e2e::run_options closed;
+    closed.closed_fds = {0, 1, 2};
+    expect_run(t, {"/ud", "ro.txt"}, "", 2, closed);
+    expect_run(t, {"/du", "kelto.tmp"}, "", 2, closed);
+    EXPECT_TRUE(e2e::same_files(
+        t.files(), files_t{{"f.txt", "a\r\n"}, {"ro.txt", "a\n"}, {"kelto.tmp", "a\r\n"}}));
 }
 
 TEST_F(e2e_test, a_temporary_file_that_cannot_be_written_is_removed)
@@ -310,6 +324,72 @@ TEST_F(e2e_test, a_read_error_is_not_the_end_of_the_file)
                report_line("f.txt", " dos") + error_line("cannot read file", mem), 2);
     expect_run(t, {"/du", "f.txt", mem}, error_line("cannot read file", mem), 2);
     EXPECT_TRUE(e2e::same_files(t.files(), files_t{{"f.txt", "a\n"}}));
+}
+
+// Why the tool cannot be run as root in namespaces of its own of the kind
+// FLAG (unshare -u, -m); empty when it can.
+std::string no_namespaces(const std::string& flag)
+{
+    if (geteuid() != 0)
+        return "not run by root";
+    e2e::run_result r = e2e::run_command("unshare", {flag, "true"}, "/");
+    return r.exit_code == 0 ? "" : "unshare " + flag + " fails: " + r.err;
+}
+
+// Files whose bytes are not what they seem: a file of /proc, whose size
+// says nothing of what it reads (a write into it is a command to the
+// system), and a kelto.tmp that is another file mounted over the name.
+// SCRIPT runs by /bin/sh with the tool as $0, in namespaces of its own when
+// FLAG is given; those rows come last, as they may be skipped.
+TEST_F(e2e_test, files_that_are_not_what_they_seem_are_never_written)
+{
+    POSIX_ONLY();
+    const std::string hostname = "\\proc\\sys\\kernel\\hostname";
+    const struct {
+        const char* flag;
+        files_t files;
+        std::string script;
+        std::string out;
+        int code;
+    } cases[] = {
+        {nullptr,
+         {},
+         "\"$0\" /v '\\proc\\self\\comm' && exec \"$0\" /ud '\\proc\\self\\comm'",
+         report_line("\\proc\\self\\comm", " unix") +
+             error_line("file changed while converted", "\\proc\\self\\comm"),
+         2},
+        {"-u",
+         {},
+         "echo kelto > /proc/sys/kernel/hostname && \"$0\" /ud '" + hostname +
+             "'; r=$?; cat /proc/sys/kernel/hostname; exit $r",
+         error_line("file changed while converted", hostname) + "kelto\n",
+         2},
+        {"-m",
+         {{"kelto.tmp", ""}, {"other", "other\n"}, {"f.txt", "a\n"}},
+         "mount --bind other kelto.tmp && exec \"$0\" /ud f.txt",
+         error_line("cannot use temporary file", "kelto.tmp"),
+         2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        if (c.flag && !no_namespaces(c.flag).empty())
+            GTEST_SKIP() << no_namespaces(c.flag);
+        e2e::temp_dir d;
+        std::map<std::string, unsigned> modes;
+        for (const auto& [name, bytes] : c.files) {
+            d.write(name, bytes);
+            modes[name] = d.mode(name);
+        }
+        args_t args = {"-c", c.script, e2e::config().kelto};
+        if (c.flag)
+            args.insert(args.begin(), {c.flag, "/bin/sh"});
+        e2e::run_result r = e2e::run_command(c.flag ? "unshare" : "/bin/sh", args, d.dir());
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.exit_code, c.code);
+        EXPECT_TRUE(e2e::same_files(d.files(), c.files));
+        for (const auto& [name, mode] : modes)
+            EXPECT_EQ(d.mode(name), mode) << name;
+    }
 }
 
 TEST_F(e2e_test, the_temporary_file_itself_is_never_converted)

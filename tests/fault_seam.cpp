@@ -29,6 +29,7 @@
 //                  NAME.orig and a symbolic link NAME -> secret put in its
 //                  place, as someone who can write the directory might
 //           append the text "appended" is added to the end of the file NAME
+//           append_after  the same just after the call, when it is a write
 //   CALL    open_read   an open for reading
 //           open_write  an open for writing
 //           read        one refill of a stream buffer (one read call)
@@ -86,17 +87,20 @@ enum call_kind {
 const char* const call_names[] = {"open_read", "open_write", "read", "write", "close",
                                   "remove",    "truncate",   "lock", "any"};
 
-// What happens at the chosen call, and the signal the process sends itself.
+// What happens at the chosen call, and the signal the process sends itself;
+// AFTER: the action follows the call instead of coming before it.
 struct action_kind {
     const char* name;
     int signal;
     bool fail;
+    bool after;
 };
 
 const action_kind actions[] = {
-    {"fail", 0, true},        {"kill", SIGKILL, false}, {"int", SIGINT, false},
-    {"term", SIGTERM, false}, {"hup", SIGHUP, false},   {"swap", 0, false},
-    {"append", 0, false},
+    {"fail", 0, true, false},      {"kill", SIGKILL, false, false},
+    {"int", SIGINT, false, false}, {"term", SIGTERM, false, false},
+    {"hup", SIGHUP, false, false}, {"swap", 0, false, false},
+    {"append", 0, false, false},   {"append_after", 0, false, true},
 };
 
 struct fault_point {
@@ -107,6 +111,7 @@ struct fault_point {
     bool onwards = false;  // every call from the Nth on
     std::string name;
     long seen = 0;
+    bool due = false;  // an action after the call is still to come
 };
 
 [[noreturn]] void bad_setting(const char* text)
@@ -173,7 +178,7 @@ void interfere(const std::string& action, const std::string& name)
             perror("kelto_fault: swap");
             _exit(125);
         }
-    } else if (action == "append") {
+    } else if (action == "append" || action == "append_after") {
         FILE* f = fopen(name.c_str(), "ab");
         fputs("appended", f);
         fclose(f);
@@ -196,8 +201,19 @@ bool hit(call_kind call, const std::string& name)
                 name.c_str());
     if (p.action->signal)
         raise(p.action->signal);
-    interfere(p.action->name, name);
+    p.due = p.action->after;
+    if (!p.due)
+        interfere(p.action->name, name);
     return p.action->fail;
+}
+
+// The action of a hit that comes after its call.
+void after_call(const std::string& name)
+{
+    fault_point& p = point();
+    if (p.due)
+        interfere(p.action->name, name);
+    p.due = false;
 }
 
 // The path each descriptor was opened with; the platform layer keeps at most
@@ -250,6 +266,7 @@ ssize_t seam_write(void* cookie, const char* buf, size_t size)
             return done > 0 ? ssize_t(done) : -1;
         done += size_t(n);
     }
+    after_call(f->name);
     return ssize_t(done);
 }
 

@@ -234,8 +234,10 @@ TEST(fault_test, interference_during_a_conversion)
     const std::string changed = error_line("file changed while converted", "a.txt");
     const files_t before = {{"a.txt", s.crlf}, {"secret", secret}};
     const files_t after = {{"a.txt", s.lf}, {"secret", secret}};
+    const std::string last_write =
+        std::to_string((s.lf.size() + fault::buffer_size - 1) / fault::buffer_size);
     const struct {
-        const char* setting;
+        std::string setting;
         std::string out;
         int exit_code;
         files_t files;
@@ -260,6 +262,12 @@ TEST(fault_test, interference_during_a_conversion)
         {"swap:read:2:a.txt", changed, 2, {{"a.txt.orig", s.crlf}, {"secret", secret}}},
         {"append:read:2:a.txt", changed, 2, {{"a.txt", s.crlf + "appended"}, {"secret", secret}}},
         {"append:open_write:1:a.txt", "", 0, {{"a.txt", s.lf + "appended"}, {"secret", secret}}},
+        // Written after the copy back's last write: kept, and said, with
+        // the complete conversion kept in kelto.tmp.
+        {"append_after:write:" + last_write + ":a.txt",
+         changed,
+         2,
+         {{"a.txt", s.lf + "appended"}, {"secret", secret}, {"kelto.tmp", s.lf}}},
         // A report and the conversion after it share one open of the file.
         {"swap:close:1:a.txt",
          e2e::report_line("a.txt", " dos"),

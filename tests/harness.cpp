@@ -76,6 +76,12 @@ const uid_t nobody = 65534;
         rlimit lim{rlim_t(opts.file_size_limit), rlim_t(opts.file_size_limit)};
         ok = setrlimit(RLIMIT_FSIZE, &lim) == 0;
     }
+    if (ok && opts.memory_limit >= 0) {
+        rlimit lim{rlim_t(opts.memory_limit), rlim_t(opts.memory_limit)};
+        ok = setrlimit(RLIMIT_AS, &lim) == 0;
+    }
+    for (int fd : opts.closed_fds)
+        close(fd);
     if (ok && opts.as_nobody && geteuid() == 0)
         ok = setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0;
     if (ok)
@@ -479,7 +485,7 @@ void expect_scenario(const scenario& s)
         }
         dir.write(name, bytes);
     }
-    expect_run(dir, s.args, s.out, s.code);
+    expect_run(dir, s.args, s.out, s.code, s.opts);
     EXPECT_TRUE(same_files(dir.tree(), s.after))
         << "files after kelto " << ::testing::PrintToString(s.args);
 }

@@ -78,6 +78,8 @@ struct run_options {
     std::string stdout_file;          // standard output goes to this file (not captured)
     bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads
     long long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+    long long memory_limit = -1;      // RLIMIT_AS in bytes
+    std::vector<int> closed_fds;      // standard descriptors the program starts without
     bool as_nobody = false;           // when run by root, run as user nobody
     long kill_after_us = -1;          // SIGKILL the program this long after its start
 };
@@ -151,13 +153,15 @@ void expect_run(const temp_dir& dir, const args_t& args, const std::string& out,
 
 // One whole run of the tool in a fresh directory: the files there before
 // it (a name with '/' is made with its directories), the command line, the
-// output (the tool's bytes) and exit code, and every file afterwards.
+// output (the tool's bytes) and exit code, every file afterwards, and how
+// the tool is run.
 struct scenario {
     files_t before;
     args_t args;
     std::string out;
     int code;
     files_t after;
+    run_options opts = {};
 };
 
 void expect_scenario(const scenario& s);

@@ -2,6 +2,7 @@
 // tells one file from another, and what the directory enumeration hands on.
 #include "platform.h"
 #include "scratch_file.h"
+#include "tempfile.h"
 
 #include <gtest/gtest.h>
 
@@ -84,9 +85,9 @@ TEST_F(platform_win32_test, opens_regular_files_only)
     }
     // Nor is the temporary file ever anything else.
     for (const char* name : {"NUL", "sub"}) {
-        temp_status status = temp_ready;
-        EXPECT_EQ(plat_open_temp(name, &status), nullptr) << name;
-        EXPECT_EQ(status, temp_failed) << name;
+        FileStream temp;
+        EXPECT_EQ(take_temp_file(temp, name), temp_failed) << name;
+        EXPECT_EQ(temp.stream, nullptr) << name;
     }
 }
 
@@ -99,10 +100,9 @@ TEST_F(platform_win32_test, read_only_file_is_refused_for_writing_and_keeps_its_
     if (f)
         plat_close(f);
     // A read-only temporary file may hold the only complete copy of a file.
-    temp_status status = temp_ready;
-    f = plat_open_temp("ro.txt", &status);
-    EXPECT_EQ(f, nullptr);
-    EXPECT_EQ(status, temp_refused);
+    FileStream temp;
+    EXPECT_EQ(take_temp_file(temp, "ro.txt"), temp_refused);
+    EXPECT_EQ(temp.stream, nullptr);
     EXPECT_EQ(read_bytes("ro.txt"), "keep\r\n");
     set_attributes("ro.txt", FILE_ATTRIBUTE_NORMAL);
     // Reading it is fine.
@@ -114,20 +114,18 @@ TEST_F(platform_win32_test, read_only_file_is_refused_for_writing_and_keeps_its_
 
 TEST_F(platform_win32_test, a_temporary_file_is_held_by_one_run_and_deleted_through_its_handle)
 {
-    temp_status status = temp_failed;
-    FILE* f = plat_open_temp("kelto.tmp", &status);
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(status, temp_ready);
-    FILE* second = plat_open_temp("kelto.tmp", &status);
-    EXPECT_EQ(second, nullptr);
-    EXPECT_EQ(status, temp_in_use);
-    plat_putc('x', f);
-    EXPECT_TRUE(plat_seal_temp(f));
+    FileStream temp;
+    ASSERT_EQ(take_temp_file(temp, "kelto.tmp"), temp_ready);
+    FileStream second;
+    EXPECT_EQ(take_temp_file(second, "kelto.tmp"), temp_in_use);
+    EXPECT_EQ(second.stream, nullptr);
+    temp.put_byte('x');
+    EXPECT_TRUE(seal_temp_file(temp));
     EXPECT_EQ(GetFileAttributesA("kelto.tmp") & FILE_ATTRIBUTE_READONLY,
               DWORD(FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(plat_getc(f), 'x');
-    plat_remove_temp(f);
-    EXPECT_TRUE(plat_close(f));
+    EXPECT_EQ(temp.get_byte(), 'x');
+    remove_temp_file(temp);
+    EXPECT_TRUE(temp.close());
     EXPECT_EQ(GetFileAttributesA("kelto.tmp"), INVALID_FILE_ATTRIBUTES);
 }
 
@@ -156,7 +154,7 @@ TEST_F(platform_win32_test, same_file_under_every_spelling_of_its_name)
     file_stamp stamp;
     ASSERT_TRUE(plat_stamp(f, &stamp));
     for (const auto& c : cases)
-        EXPECT_EQ(plat_denotes(c.name.c_str(), stamp), c.same) << c.name;
+        EXPECT_EQ(denotes(c.name.c_str(), stamp), c.same) << c.name;
     EXPECT_TRUE(plat_close(f));
 }
 
