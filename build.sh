@@ -14,7 +14,7 @@ cd "$(dirname "$0")"
 
 # Debian packages the build and the tests need.
 packages=(cmake g++ clang make libgtest-dev libbenchmark-dev groff-base mandoc dpkg-dev
-          libclang-rt-14-dev llvm clang-tidy cppcheck clang-format)
+          libclang-rt-14-dev llvm clang-tidy cppcheck clang-format locales)
 # And those of the Windows console build and its tests: the MinGW-w64 cross
 # compiler and Wine with its 32-bit part.
 windows_packages=(g++-mingw-w64-i686-posix wine wine32:i386)
@@ -39,6 +39,20 @@ install_missing() {
     fi
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# The Shift JIS locale under which the tests of two-byte names run, on Linux
+# and under Wine (code page 932). glibc's SHIFT_JIS is no superset of ASCII,
+# so localedef warns, and ends non-zero, while it makes the locale: whether
+# it is there afterwards decides.
+make_test_locale() {
+    [[ $(locale -a) == *ja_JP.sjis* ]] && return 0
+    echo "== making the locale ja_JP.SJIS"
+    localedef -c -i ja_JP -f SHIFT_JIS ja_JP.SJIS 2>/dev/null || true
+    if [[ $(locale -a) != *ja_JP.sjis* ]]; then
+        echo "build.sh: cannot make the locale ja_JP.SJIS (run as root)" >&2
+        exit 1
+    fi
 }
 
 demo() {
@@ -186,6 +200,7 @@ test_windows() {
 
 run_tests() {
     install_missing "${packages[@]}"
+    make_test_locale
     test_linux
     test_windows
     test_asan

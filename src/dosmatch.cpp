@@ -1,6 +1,6 @@
 #include "dosmatch.h"
 
-#include "wildcard.h"
+#include "mbchar.h"
 
 #include <cstring>
 
@@ -12,13 +12,13 @@ char fold(char c)
 }
 
 // Whether the characters that begin at P and N are the same; the bytes of a
-// two-byte character are never folded.
+// character of more than one byte are never folded.
 bool same_char(const char* p, const char* n)
 {
     int size = char_size(p);
     if (size != char_size(n))
         return false;
-    return size == 1 ? fold(*p) == fold(*n) : p[0] == n[0] && p[1] == n[1];
+    return size == 1 ? fold(*p) == fold(*n) : std::memcmp(p, n, size) == 0;
 }
 
 // Matches the first LEN bytes of PATTERN against the whole of NAME. On a

@@ -4,6 +4,8 @@
 // includes an operating-system header.
 #pragma once
 
+#include "mbchar.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -108,6 +110,11 @@ enum open_mode {
 // handling of interrupting signals (see plat_open_temp).
 void plat_startup(int* argc, char*** argv);
 
+// The system's code page for names and paths: on POSIX systems that of the
+// locale the environment sets for LC_CTYPE (which the process then takes),
+// on Windows the ANSI code page.
+code_page plat_code_page();
+
 // Opens a buffered, untranslated stream on a DOS-style path, or returns null.
 // A read-only file (and anything but a regular file) is never opened for
 // writing, whoever runs the tool. Symbolic links are followed only within
@@ -181,6 +188,9 @@ enum {
 struct find_entry {
     char name[260];
     unsigned attrib;
+    // False when the code page cannot spell the entry's name: NAME then
+    // holds a '?' for each character it lacks and denotes no such entry.
+    bool exact;
 };
 
 struct find_handle;

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -346,6 +348,12 @@ void plat_startup(int*, char***)
         sigaction(sig, &action, nullptr);
 }
 
+code_page plat_code_page()
+{
+    setlocale(LC_CTYPE, "");
+    return locale_code_page(nl_langinfo(CODESET));
+}
+
 FILE* plat_open(const char* name, size_t typed, open_mode mode)
 {
     int fd = open_fd(name, typed, mode);
@@ -501,6 +509,7 @@ bool listed(const find_handle* h, const char* name, find_entry* out)
         return false;
     std::memcpy(out->name, name, len + 1);
     out->attrib = static_cast<unsigned>(attrib);
+    out->exact = true;
     return true;
 }
 

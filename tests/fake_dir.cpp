@@ -20,7 +20,7 @@ std::string dir_part(const std::string& path)
     return path.substr(0, dir_prefix_length(path.c_str()));
 }
 
-void fill(find_entry* out, const std::string& name, unsigned attrib)
+void fill(find_entry* out, const std::string& name, unsigned attrib, bool exact)
 {
     // An entry holds at most 259 bytes of name; a longer one is a fault of
     // the test's table.
@@ -28,6 +28,7 @@ void fill(find_entry* out, const std::string& name, unsigned attrib)
     std::strncpy(out->name, name.c_str(), sizeof out->name - 1);
     out->name[sizeof out->name - 1] = '\0';
     out->attrib = attrib;
+    out->exact = exact;
 }
 
 }  // namespace
@@ -57,7 +58,7 @@ find_handle* plat_find_first(const char* search, find_entry* out)
             continue;
         exists = true;
         if (dos_match(pattern, name.c_str()))
-            h.found.push_back({name, e.attrib});
+            h.found.push_back({name, e.attrib, e.exact});
     }
     // A directory that exists lists itself and its parent first.
     for (const char* dot : {"..", "."}) {
@@ -77,7 +78,7 @@ bool plat_find_next(find_handle* h, find_entry* out)
     if (h->next == h->found.size())
         return false;
     const fake_entry& e = h->found[h->next++];
-    fill(out, e.path, e.attrib);
+    fill(out, e.path, e.attrib, e.exact);
     return true;
 }
 

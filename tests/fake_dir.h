@@ -6,8 +6,9 @@
 #include <vector>
 
 struct fake_entry {
-    std::string path;  // DOS path: directory part through the last ':' or '\'
-    unsigned attrib;   // attr_ bits of platform.h
+    std::string path;   // DOS path: directory part through the last ':' or '\'
+    unsigned attrib;    // attr_ bits of platform.h
+    bool exact = true;  // false: listed as a name the code page cannot spell
 };
 
 // Replaces the listing. A directory lists the entries whose directory part

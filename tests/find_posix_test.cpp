@@ -1,6 +1,7 @@
 // The POSIX directory enumeration on real directories: which entries it
 // lists, with which attributes, for which search strings. The operating
 // system's order is never relied on: results are compared as sets.
+#include "code_page.h"
 #include "platform.h"
 #include "scratch_file.h"
 
@@ -34,6 +35,8 @@ protected:
         dir = root / "d";
         fs::create_directories(dir);
         old_cwd = fs::current_path();
+        // The names of two-byte characters are those of code page 932.
+        select_code_page_932();
     }
     void TearDown() override
     {
