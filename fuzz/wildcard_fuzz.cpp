@@ -10,8 +10,9 @@
 // random platform order, with "." and ".." among them now and then. The
 // first byte of the input chooses the code page that names are walked by
 // (fuzz_util.h), the rest makes the tree and the arguments. This file
-// stands in for the platform's directory enumeration (plat_find_*); names
-// are matched by the DOS rules of dosmatch.h, as the real platform does.
+// stands in for the platform's directory listing (plat_find_*), which
+// lists every entry; the model matches names by the DOS rules of dosmatch.h,
+// as the tree does.
 //
 // The expansion keeps everything it allocates until the process ends. The
 // fuzzer takes back what one run allocated once the run is checked, so that
@@ -198,20 +199,15 @@ int resolve(const std::string& path)
     return part.empty() ? dir : -1;
 }
 
-// The entries a search for SEARCH (directory part + name pattern) delivers,
-// in platform order.
-std::vector<const fake_entry*> listing(const std::string& search)
+// The entries of the directory PATH, in platform order.
+std::vector<const fake_entry*> listing(const std::string& path)
 {
-    size_t split = prefix_length(search);
     std::vector<const fake_entry*> found;
-    int dir = resolve(search.substr(0, split));
+    int dir = resolve(path);
     if (dir < 0)
         return found;
-    std::string pattern = search.substr(split);
-    for (const fake_entry& e : dirs[dir].entries) {
-        if (dos_match(pattern.c_str(), e.name.c_str()))
-            found.push_back(&e);
-    }
+    for (const fake_entry& e : dirs[dir].entries)
+        found.push_back(&e);
     return found;
 }
 
@@ -233,11 +229,12 @@ void fill(const fake_entry* e, find_entry* out)
 
 }  // namespace
 
-find_handle* plat_find_first(const char* search, find_entry* out)
+find_handle* plat_find_first(const char* dir, find_entry* out)
 {
-    // The expansion never searches more than 1022 bytes.
-    check(strlen(search) <= 1022);
-    std::vector<const fake_entry*> found = listing(search);
+    // The expansion never searches more than 1022 bytes, the name pattern
+    // included.
+    check(strlen(dir) <= 1022);
+    std::vector<const fake_entry*> found = listing(dir);
     if (found.empty())
         return nullptr;
     fill(found[0], out);
@@ -322,14 +319,14 @@ void model_walk(const std::string& path, const std::string& pattern, const switc
 {
     std::vector<std::string> files;
     if (path.size() + pattern.size() <= 1022) {
-        for (const fake_entry* e : listing(path + pattern)) {
-            if (accepted(*e, pattern, sw))
+        for (const fake_entry* e : listing(path)) {
+            if (dos_match(pattern.c_str(), e->name.c_str()) && accepted(*e, pattern, sw))
                 files.push_back(e->name);
         }
     }
     std::vector<std::string> subs;
     if (sw.subdir && path.size() <= 1019) {
-        for (const fake_entry* e : listing(path + "*.*")) {
+        for (const fake_entry* e : listing(path)) {
             if ((e->attrib & attr_directory) && e->name[0] != '.')
                 subs.push_back(path + e->name + "\\");
         }

@@ -177,9 +177,10 @@ bool plat_interrupted();
 // Ends the process with a code, flushing every open stream.
 [[noreturn]] void plat_exit(int code);
 
-// Directory enumeration with DOS wildcard patterns.
+// Directory listing: the entries of one directory, with the attributes the
+// system gives them, in the system's order; the caller matches the names.
 enum {
-    attr_readonly = 0x01,
+    attr_readonly = 0x01,  // not given on POSIX systems (see platform_posix.cpp)
     attr_hidden = 0x02,
     attr_system = 0x04,
     attr_directory = 0x10,
@@ -195,9 +196,10 @@ struct find_entry {
 
 struct find_handle;
 
-// Starts a search over "directory part + name pattern"; null when nothing
-// matches or the search is refused. Otherwise *out holds the first entry.
-find_handle* plat_find_first(const char* search, find_entry* out);
-// The next matching entry; false when there are no more.
+// Starts listing the directory DIR, a DOS path that is empty (the current
+// directory) or ends in ':' or '\'; null when it cannot be listed or lists
+// nothing. Otherwise *out holds the first entry.
+find_handle* plat_find_first(const char* dir, find_entry* out);
+// The next entry; false when there are no more.
 bool plat_find_next(find_handle* h, find_entry* out);
 void plat_find_close(find_handle* h);

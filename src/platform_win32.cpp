@@ -8,8 +8,6 @@
 #define NOMINMAX
 #include "platform.h"
 
-#include "wildcard.h"
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -438,19 +436,16 @@ void plat_exit(int code)
     exit(code);
 }
 
-find_handle* plat_find_first(const char* search, find_entry* out)
+find_handle* plat_find_first(const char* dir, find_entry* out)
 {
-    // The system takes '/' as a separator too, but the tool builds each
-    // match's path from the part through the last '\' or ':': sub/*.txt
-    // would find sub's files and hand on names of the current directory. So
-    // a '/' in the name pattern finds nothing, as on POSIX systems; in the
-    // directory part (./sub\*.txt) it is part of every path built. Bytes
-    // that are no string of the code page find nothing either.
-    std::wstring wide;
-    if (strchr(search + dir_prefix_length(search), '/') || !to_wide(search, &wide))
+    // Every entry: the tree matches the names itself. A directory part
+    // that is no string of the code page lists nothing.
+    std::wstring search;
+    if (!to_wide(dir, &search))
         return nullptr;
+    search += L'*';
     WIN32_FIND_DATAW data;
-    HANDLE h = FindFirstFileW(wide.c_str(), &data);
+    HANDLE h = FindFirstFileW(search.c_str(), &data);
     if (h == INVALID_HANDLE_VALUE)
         return nullptr;
     find_handle* found = new find_handle{h};

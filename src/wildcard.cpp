@@ -1,5 +1,6 @@
 #include "wildcard.h"
 
+#include "dosmatch.h"
 #include "mbchar.h"
 #include "nocase.h"
 #include "platform.h"
@@ -50,8 +51,9 @@ int extension_length(const char* name)
 
 namespace {
 
-// The size of the buffer in which search strings are built.
-const int search_size = 1024;
+// A search, a directory's path and the name pattern, of this many bytes or
+// more is not made: the limit of a DOS search string.
+const int search_limit = 1023;
 const int path_buf_start = 512;
 // Flags that no attr_mask covers: the entry is never accepted.
 const unsigned rejected = ~0u;
@@ -78,15 +80,14 @@ char* concat(char* out, const char* a, const char* b)
     return out;
 }
 
-// Starts a search over PATH followed by PATTERN. The search string is built in
-// a fixed buffer; one that would not fit, more than 1022 bytes, is not made.
-// Null when it is not made or the platform finds nothing.
+// Starts listing the directory PATH for the entries that PATTERN may match;
+// null when the search, more than 1022 bytes, is not made or the platform
+// lists nothing.
 find_handle* start_search(const char* path, const char* pattern, find_entry* e)
 {
-    char search[search_size];
-    if (length(path) + length(pattern) >= search_size - 1)
+    if (length(path) + length(pattern) >= search_limit)
         return nullptr;
-    return plat_find_first(concat(search, path, pattern), e);
+    return plat_find_first(path, e);
 }
 
 // One bit of each pair of accepted states, from the platform's attributes.
@@ -141,7 +142,7 @@ void DirNode::scan_files()
 {
     PathTree* root = find_root();
     // A pattern without extension (*, abc*) accepts only names without one,
-    // whatever the platform's matching lets through.
+    // though dos_match lets them through.
     bool no_extension = extension_length(root->pattern) == 0;
     find_entry e;
     find_handle* h = start_search(name, root->pattern, &e);
@@ -149,7 +150,8 @@ void DirNode::scan_files()
         return;
     do {
         unsigned flags = entry_flags(e.attrib);
-        if ((e.attrib & attr_directory) || (no_extension && extension_length(e.name) > 0))
+        if ((e.attrib & attr_directory) || !dos_match(root->pattern, e.name) ||
+            (no_extension && extension_length(e.name) > 0))
             flags = rejected;
         if ((root->attr_mask & flags) == flags && spelled(e))
             files.insert(-1, new FileEntry(this, copy_string(e.name, length(e.name))));

@@ -1,6 +1,5 @@
 #include "fake_dir.h"
 
-#include "dosmatch.h"
 #include "platform.h"
 #include "wildcard.h"
 
@@ -45,24 +44,20 @@ void fake_dir_set(std::vector<fake_entry> entries)
     fake_open_handles = 0;
 }
 
-find_handle* plat_find_first(const char* search, find_entry* out)
+find_handle* plat_find_first(const char* dir, find_entry* out)
 {
-    fake_searches.push_back(search);
-    std::string dir = dir_part(search);
-    const char* pattern = search + dir.size();
+    fake_searches.push_back(dir);
     find_handle h;
-    bool exists = dir.empty();
+    bool exists = !*dir;
     for (const fake_entry& e : listing) {
-        std::string name = e.path.substr(dir_part(e.path).size());
         if (dir_part(e.path) != dir)
             continue;
         exists = true;
-        if (dos_match(pattern, name.c_str()))
-            h.found.push_back({name, e.attrib, e.exact});
+        h.found.push_back({e.path.substr(std::strlen(dir)), e.attrib, e.exact});
     }
     // A directory that exists lists itself and its parent first.
     for (const char* dot : {"..", "."}) {
-        if (exists && dos_match(pattern, dot))
+        if (exists)
             h.found.insert(h.found.begin(), {dot, attr_directory});
     }
     if (h.found.empty())
