@@ -202,21 +202,10 @@ std::string description()
 locale_scope::locale_scope(const char* name)
 {
     locale_t loc = newlocale(LC_CTYPE_MASK, name, nullptr);
-    present = loc != nullptr;
+    installed = loc != nullptr;
     if (loc)
         freelocale(loc);
-    const char* old = getenv("LC_ALL");
-    had_before = old != nullptr;
-    before = old ? old : "";
     setenv("LC_ALL", name, 1);
-}
-
-locale_scope::~locale_scope()
-{
-    if (had_before)
-        setenv("LC_ALL", before.c_str(), 1);
-    else
-        unsetenv("LC_ALL");
 }
 
 std::string dos_path(const std::string& host_path)

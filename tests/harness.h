@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -67,29 +68,22 @@ std::string description();
 // While it lives, the tool runs with LC_ALL set to the locale NAME, which
 // decides how it reads the bytes of names: on POSIX systems the locale's
 // characters, under Wine the ANSI code page (C.UTF-8 gives code page 1252,
-// ja_JP.SJIS code page 932; Wine keeps the host's names in UTF-8 either
-// way, as long as the host has the locale).
-class locale_scope {
-public:
+// ja_JP.SJIS code page 932; Wine reads the host's names as UTF-8 in both,
+// as long as the host has the locale). installed is false when it has not
+// (./build.sh test makes the locales the tests use).
+struct locale_scope {
     explicit locale_scope(const char* name);
-    ~locale_scope();
+    ~locale_scope() { unsetenv("LC_ALL"); }
     locale_scope(const locale_scope&) = delete;
     locale_scope& operator=(const locale_scope&) = delete;
 
-    // False when the host lacks the locale (./build.sh test makes those the
-    // tests use).
-    bool installed() const { return present; }
-
-private:
-    bool present;
-    bool had_before;
-    std::string before;
+    bool installed;
 };
 
 // Runs the rest of the test with the tool in the locale NAME, or skips it.
 #define RUN_IN_LOCALE(name)                                                                        \
     e2e::locale_scope run_locale(name);                                                            \
-    if (!run_locale.installed())                                                                   \
+    if (!run_locale.installed)                                                                     \
     GTEST_SKIP() << "needs the locale " << (name) << " (./build.sh test makes it)"
 
 // A host path written the way the tool takes it: '\' for '/', after the root.

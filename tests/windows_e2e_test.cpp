@@ -92,67 +92,46 @@ TEST_F(windows_e2e, paths_found_through_links_are_refused)
     expect_run(t, {"/v", "link\\*.txt"}, report_lines({"link\\c.txt"}, " dos"), 0);
 }
 
-// Code page 1252, that of Western Windows: é is the byte E9, which begins
-// no character there, so a '\' or a '.' after it is one of its own. Decoys
-// of the same names wait in the current directory.
-TEST_F(windows_e2e, western_names_keep_their_separators_and_dots)
+// The ANSI code page says what a character is, and a name it cannot spell
+// is never opened. In code page 1252 é (E9) begins no character: café\*.txt
+// searches café, not the current directory, and résumé.doc has an
+// extension. There the system lists Ł.txt as L.txt, and a pattern that
+// would take it ends the run before any file is touched. In code page 932
+// 表 (95 5C) and ソ (83 5C) end in the byte of a '\', yet are found and
+// opened where they were listed.
+TEST_F(windows_e2e, names_are_characters_of_the_ansi_code_page)
 {
-    RUN_IN_LOCALE("C.UTF-8");
-    t.make_dir("café");
-    t.write("café/in.txt", "c\r\n");
-    t.make_dir("Résumé");
-    t.write("Résumé/cv.txt", "r\r\n");
-    t.write("résumé.doc", "bin\r\n");
-    t.write("readme", "r\r\n");
-    for (const char* decoy : {"in.txt", "cv.txt"})
-        t.write(decoy, "decoy\r\n");
-    expect_run(t, {"/v", "café\\*.txt"}, report_lines({"caf\xE9\\in.txt"}, " dos"), 0);
-    expect_run(t, {"/du", "café\\*.txt", "Résumé\\*.txt", "*"}, "", 0);
-    const e2e::files_t after = {{"a.txt", "a\r\n"},
-                                {"cv.txt", "decoy\r\n"},
-                                {"in.txt", "decoy\r\n"},
-                                {"readme", "r\n"},
-                                {"résumé.doc", "bin\r\n"}};
-    EXPECT_TRUE(e2e::same_files(t.files(), after));
-    EXPECT_EQ(t.read("café/in.txt"), "c\n");
-    EXPECT_EQ(t.read("Résumé/cv.txt"), "r\n");
-}
-
-// The system lists a name that the code page cannot spell under a
-// look-alike (Ł.txt as L.txt) or with '?'. Such a name is never opened: a
-// pattern that would take it ends the run before any file is touched, one
-// that would not passes it over.
-TEST_F(windows_e2e, names_the_code_page_cannot_spell_are_never_opened)
-{
-    RUN_IN_LOCALE("C.UTF-8");
-    t.write("L.txt", "l\r\n");
-    t.write("Ł.txt", "l\r\n");
-    t.make_dir("sub/Ω");
-    expect_run(t, {"/du", "*.txt"}, error_line("name not in code page", "?.txt"), 2);
-    expect_run(t, {"/du", "sub\\*.*", "/subdir"}, error_line("name not in code page", "sub\\?"), 2);
-    expect_run(t, {"/du", "L.*", "sub\\*.txt"}, "", 0);
-    EXPECT_TRUE(
-        e2e::same_files(t.files(), {{"a.txt", "a\r\n"}, {"L.txt", "l\n"}, {"Ł.txt", "l\r\n"}}));
-    EXPECT_EQ(t.read("sub/b.txt"), "b\n");
-}
-
-// Code page 932: 表 is 95 5C and ソ is 83 5C, their second byte that of a
-// '\'. A found path is still opened only where it was listed.
-TEST_F(windows_e2e, a_second_byte_0x5c_is_no_separator)
-{
-    RUN_IN_LOCALE("ja_JP.SJIS");
-    t.make_dir("表");
-    t.write("表/in.txt", "h\r\n");
-    t.make_dir("sub/ソ");
-    t.write("sub/ソ/y.txt", "y\r\n");
-    const std::string so = "sub\\\x83\x5C\\y.txt";
-    auto r = t.kelto_in("表", {"/v", "*.txt"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, report_lines({"in.txt"}, " dos"));
-    expect_run(t, {"/v", "sub\\ソ\\*.txt"}, report_lines({so}, " dos"), 0);
-    expect_run(t, {"/du", "sub\\ソ\\*.txt", "*.txt", "/subdir"}, "", 0);
-    EXPECT_EQ(t.read("sub/ソ/y.txt"), "y\n");
-    EXPECT_EQ(t.read("表/in.txt"), "h\n");
+    // clang-format off
+    const e2e::files_t western = {{"café/in.txt", "c\r\n"}, {"in.txt", "d\r\n"},
+                                  {"résumé.doc", "b\r\n"}, {"readme", "r\r\n"}};
+    const e2e::files_t western_after = {{"café/in.txt", "c\n"}, {"in.txt", "d\r\n"},
+                                        {"résumé.doc", "b\r\n"}, {"readme", "r\n"}};
+    const e2e::files_t best_fit = {{"L.txt", "l\r\n"}, {"Ł.txt", "l\r\n"},
+                                   {"sub/Ω/x.txt", "x\r\n"}};
+    const e2e::files_t sjis = {{"表/in.txt", "h\r\n"}, {"sub/ソ/y.txt", "y\r\n"},
+                               {"in.txt", "d\r\n"}};
+    const struct {
+        const char* locale;
+        e2e::scenario s;
+    } cases[] = {
+        {"C.UTF-8", {western, {"/v", "café\\*.txt"}, report_lines({"caf\xE9\\in.txt"}, " dos"), 0,
+                     western}},
+        {"C.UTF-8", {western, {"/du", "café\\*.txt", "*"}, "", 0, western_after}},
+        {"C.UTF-8", {best_fit, {"/du", "*.txt"}, error_line("name not in code page", "?.txt"), 2,
+                     best_fit}},
+        {"C.UTF-8", {best_fit, {"/v", "sub\\*.*", "/subdir"},
+                     error_line("name not in code page", "sub\\?"), 2, best_fit}},
+        {"C.UTF-8", {best_fit, {"/du", "L.*"}, "", 0,
+                     {{"L.txt", "l\n"}, {"Ł.txt", "l\r\n"}, {"sub/Ω/x.txt", "x\r\n"}}}},
+        {"ja_JP.SJIS", {sjis, {"/du", "表\\*.txt", "sub\\ソ\\*.txt"}, "", 0,
+                        {{"表/in.txt", "h\n"}, {"sub/ソ/y.txt", "y\n"}, {"in.txt", "d\r\n"}}}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        e2e::locale_scope locale(c.locale);
+        ASSERT_TRUE(locale.installed) << c.locale << " (./build.sh test makes it)";
+        expect_scenario(c.s);
+    }
 }
 
 }  // namespace
