@@ -3,8 +3,10 @@
 // character for the directory prefix; for the extension, the last dot of the
 // last component that comes after a character other than a dot.
 //
-// Input: the bytes of one string, up to the first NUL. The string is copied
-// into a heap block of exactly its size, so a read past the NUL is a finding.
+// Input: the bytes of one string, up to the first NUL; the byte after the
+// NUL, if there is one, chooses the code page (fuzz_util.h), code page 932
+// when there is none. The string is copied into a heap block of exactly its
+// size, so a read past the NUL is a finding.
 #include "wildcard.h"
 
 #include "fuzz_util.h"
@@ -13,17 +15,13 @@
 
 namespace {
 
-bool model_lead(unsigned char c)
-{
-    return (0x81 <= c && c <= 0x9F) || (0xE0 <= c && c <= 0xFC);
-}
-
 // The start position of each character. Only the first byte of a character
-// counts; a lead byte that ends the string is a character of its own.
-std::vector<int> characters(const unsigned char* s, int n)
+// counts; a character that the end of the string cuts short is a byte per
+// character.
+std::vector<int> characters(fuzz_code_page cp, const unsigned char* s, int n)
 {
     std::vector<int> starts;
-    for (int i = 0; i < n; i += model_lead(s[i]) && i + 1 < n ? 2 : 1)
+    for (int i = 0; i < n; i += static_cast<int>(model_char_size(cp, s + i, n - i)))
         starts.push_back(i);
     return starts;
 }
@@ -60,30 +58,29 @@ int model_extension(const unsigned char* s, int n, const std::vector<int>& chars
     return 0;
 }
 
-void check_lead_bytes()
+void check_lead_bytes(fuzz_code_page cp)
 {
     for (int c = 0; c < 256; ++c)
         check(is_lead_byte(static_cast<unsigned char>(c)) ==
-              model_lead(static_cast<unsigned char>(c)));
+              model_lead(cp, static_cast<unsigned char>(c)));
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool leads_checked = false;
-    if (!leads_checked) {
-        check_lead_bytes();
-        leads_checked = true;
-    }
     int n = static_cast<int>(strnlen(reinterpret_cast<const char*>(data), size));
+    fuzz_code_page cp = select_code_page(static_cast<size_t>(n) + 1 < size ? data[n + 1] : cp_932);
+    check_lead_bytes(cp);
     char* s = new char[n + 1];
     memcpy(s, data, n);
     s[n] = '\0';
     const unsigned char* u = reinterpret_cast<const unsigned char*>(s);
-    std::vector<int> chars = characters(u, n);
-    for (int k : chars)
-        check(char_size(s + k) == (k + 1 < n && model_lead(u[k]) ? 2 : 1));
+    std::vector<int> chars = characters(cp, u, n);
+    for (size_t k = 0; k < chars.size(); ++k) {
+        int end = k + 1 < chars.size() ? chars[k + 1] : n;
+        check(char_size(s + chars[k]) == end - chars[k]);
+    }
     check(dir_prefix_length(s) == model_prefix(u, chars));
     check(extension_length(s) == model_extension(u, n, chars));
     delete[] s;

@@ -4,12 +4,15 @@
 // unmatched pattern.
 //
 // The tree comes from the input: names of letters in both cases, dots,
-// two-byte characters (also ones whose second byte is '\' or '.'), lead bytes
-// at the end, names up to the platform's 259 bytes, so that paths reach the
-// search limits; random attributes; entries in random platform order, with
-// "." and ".." among them now and then. This file stands in for the
-// platform's directory enumeration (plat_find_*); names are matched by the
-// DOS rules of dosmatch.h, as the real platform does.
+// two-byte characters (also ones whose second byte is '\' or '.'), UTF-8
+// characters, lead bytes at the end, names up to the platform's 259 bytes,
+// so that paths reach the search limits; random attributes; entries in
+// random platform order, with "." and ".." among them now and then. The
+// first byte of the input chooses the code page that names are walked by
+// (fuzz_util.h), the rest makes the tree and the arguments. This file
+// stands in for the platform's directory listing (plat_find_*), which
+// lists every entry; the model matches names by the DOS rules of dosmatch.h,
+// as the tree does.
 //
 // The expansion keeps everything it allocates until the process ends. The
 // fuzzer takes back what one run allocated once the run is checked, so that
@@ -149,17 +152,13 @@ struct fake_dir {
 
 std::vector<fake_dir> dirs;  // dirs[0] is the current directory
 int open_handles = 0;
+fuzz_code_page code_page_of_run = cp_932;
 
-bool lead(unsigned char c)
-{
-    return (0x81 <= c && c <= 0x9F) || (0xE0 <= c && c <= 0xFC);
-}
-
-// The size of the character at I: a lead byte takes the next byte with it,
-// unless it stands last.
+// The size of the character at I.
 size_t char_len(const std::string& s, size_t i)
 {
-    return lead(s[i]) && i + 1 < s.size() ? 2 : 1;
+    const auto* u = reinterpret_cast<const unsigned char*>(s.c_str());
+    return model_char_size(code_page_of_run, u + i, s.size() - i);
 }
 
 // The length of the directory part: through the last ':' or '' that is a
@@ -200,20 +199,15 @@ int resolve(const std::string& path)
     return part.empty() ? dir : -1;
 }
 
-// The entries a search for SEARCH (directory part + name pattern) delivers,
-// in platform order.
-std::vector<const fake_entry*> listing(const std::string& search)
+// The entries of the directory PATH, in platform order.
+std::vector<const fake_entry*> listing(const std::string& path)
 {
-    size_t split = prefix_length(search);
     std::vector<const fake_entry*> found;
-    int dir = resolve(search.substr(0, split));
+    int dir = resolve(path);
     if (dir < 0)
         return found;
-    std::string pattern = search.substr(split);
-    for (const fake_entry& e : dirs[dir].entries) {
-        if (dos_match(pattern.c_str(), e.name.c_str()))
-            found.push_back(&e);
-    }
+    for (const fake_entry& e : dirs[dir].entries)
+        found.push_back(&e);
     return found;
 }
 
@@ -230,15 +224,17 @@ void fill(const fake_entry* e, find_entry* out)
 {
     memcpy(out->name, e->name.c_str(), e->name.size() + 1);
     out->attrib = e->attrib;
+    out->exact = true;
 }
 
 }  // namespace
 
-find_handle* plat_find_first(const char* search, find_entry* out)
+find_handle* plat_find_first(const char* dir, find_entry* out)
 {
-    // The expansion never searches more than 1022 bytes.
-    check(strlen(search) <= 1022);
-    std::vector<const fake_entry*> found = listing(search);
+    // The expansion never searches more than 1022 bytes, the name pattern
+    // included.
+    check(strlen(dir) <= 1022);
+    std::vector<const fake_entry*> found = listing(dir);
     if (found.empty())
         return nullptr;
     fill(found[0], out);
@@ -323,14 +319,14 @@ void model_walk(const std::string& path, const std::string& pattern, const switc
 {
     std::vector<std::string> files;
     if (path.size() + pattern.size() <= 1022) {
-        for (const fake_entry* e : listing(path + pattern)) {
-            if (accepted(*e, pattern, sw))
+        for (const fake_entry* e : listing(path)) {
+            if (dos_match(pattern.c_str(), e->name.c_str()) && accepted(*e, pattern, sw))
                 files.push_back(e->name);
         }
     }
     std::vector<std::string> subs;
     if (sw.subdir && path.size() <= 1019) {
-        for (const fake_entry* e : listing(path + "*.*")) {
+        for (const fake_entry* e : listing(path)) {
             if ((e->attrib & attr_directory) && e->name[0] != '.')
                 subs.push_back(path + e->name + "\\");
         }
@@ -404,11 +400,17 @@ expected_run model_expand(const std::vector<std::string>& argv)
 
 // ---- The input -------------------------------------------------------------
 
-// Characters that names are made of: one or two bytes each.
+// Characters that names are made of, in code page 932 or in UTF-8 (valid,
+// invalid or cut short): one to four bytes each.
+// clang-format off
 const char* const name_chars[] = {
-    "a", "A", "b",        "B",        "z",        "Z",        ".",        ".",    "~",    "1",
-    "-", "_", "\x81\x40", "\x95\x5C", "\x82\x2E", "\xE0\x61", "\xFC\xFC", "\xA0", "\xDF", "\xFF",
+    "a",        "A",        "b",            "B",            "z",                "Z",    ".",
+    ".",        "~",        "1",            "-",            "_",                "\x81\x40",
+    "\x95\x5C", "\x82\x2E", "\xE0\x61",     "\xFC\xFC",     "\xA0",             "\xDF", "\xFF",
+    "\xC3\x84", "\xC3\x9F", "\xE3\x81\x82", "\xE0\x80\x80", "\xF0\x9F\x98\x80", "\xED\xA0\x80",
+    "\xC3",
 };
+// clang-format on
 const int name_char_count = sizeof name_chars / sizeof name_chars[0];
 
 std::string make_name(reader& in)
@@ -544,6 +546,7 @@ void reset_switches()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     reader in{data, size};
+    code_page_of_run = select_code_page(in.next());
     make_dir(in, 0, 0);
     std::vector<std::string> args = make_args(in);
     expected_run x = model_expand(args);

@@ -1,24 +1,22 @@
 #include "dosmatch.h"
 
-#include "wildcard.h"
+#include "mbchar.h"
+#include "nocase.h"
 
 #include <cstring>
 
 namespace {
 
-char fold(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Whether the characters that begin at P and N are the same; the bytes of a
-// two-byte character are never folded.
+// character of more than one byte are never folded.
 bool same_char(const char* p, const char* n)
 {
     int size = char_size(p);
     if (size != char_size(n))
         return false;
-    return size == 1 ? fold(*p) == fold(*n) : p[0] == n[0] && p[1] == n[1];
+    if (size > 1)
+        return std::memcmp(p, n, size) == 0;
+    return fold_case(static_cast<unsigned char>(*p)) == fold_case(static_cast<unsigned char>(*n));
 }
 
 // Matches the first LEN bytes of PATTERN against the whole of NAME. On a

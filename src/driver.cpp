@@ -229,6 +229,8 @@ int kelto_main(int argc, char** argv)
 {
     run_state run;
     const char* unmatched = expand_wildcards(argc, argv, &argc, &argv);
+    if (const char* path = unspelled_path())
+        report_error("name not in code page", path);
     if (unmatched)
         report_error("no match file", unmatched);
 

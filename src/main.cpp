@@ -1,4 +1,5 @@
 #include "driver.h"
+#include "mbchar.h"
 #include "tempfile.h"
 
 #include <new>
@@ -10,6 +11,7 @@ int main(int argc, char** argv)
     std::set_new_handler(out_of_memory);
     if (!plat_startup(&argc, &argv))
         finish(2);
+    use_code_page(plat_code_page());
     plat_on_interrupt(temp_on_interrupt);
     finish(kelto_main(argc, argv));
 }

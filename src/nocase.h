@@ -1,7 +1,14 @@
 // The one case-insensitive comparison of the system: A-Z are taken as a-z,
 // every other byte as it is, bytes compare unsigned, the first difference
 // decides and a string that ends first is the smaller. No locale is used.
+// The matcher (dosmatch.h) folds the bytes of names by fold_case too.
 #pragma once
+
+// C with A-Z taken as a-z.
+inline unsigned char fold_case(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
 
 int compare_nocase(const char* a, const char* b);
 

@@ -4,6 +4,8 @@
 // includes an operating-system header.
 #pragma once
 
+#include "mbchar.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -109,6 +111,11 @@ enum open_mode {
 // cannot be filled.
 bool plat_startup(int* argc, char*** argv);
 
+// The system's code page for names and paths: on POSIX systems that of the
+// locale the environment sets for LC_CTYPE (which the process then takes),
+// on Windows the ANSI code page.
+code_page plat_code_page();
+
 // Opens a buffered, untranslated stream on a DOS-style path, or returns null.
 // A read-only file (and anything but a regular file) is never opened for
 // writing, whoever runs the tool. Symbolic links are followed only within
@@ -190,9 +197,10 @@ bool plat_delete_held();
 // its own. When it returns false the signal has its usual effect.
 void plat_on_interrupt(bool (*handler)());
 
-// Directory enumeration with DOS wildcard patterns.
+// Directory listing: the entries of one directory, with the attributes the
+// system gives them, in the system's order; the caller matches the names.
 enum {
-    attr_readonly = 0x01,
+    attr_readonly = 0x01,  // not given on POSIX systems (see platform_posix.cpp)
     attr_hidden = 0x02,
     attr_system = 0x04,
     attr_directory = 0x10,
@@ -201,13 +209,17 @@ enum {
 struct find_entry {
     char name[260];
     unsigned attrib;
+    // False when the code page cannot spell the entry's name: NAME then
+    // holds a '?' for each character it lacks and denotes no such entry.
+    bool exact;
 };
 
 struct find_handle;
 
-// Starts a search over "directory part + name pattern"; null when nothing
-// matches or the search is refused. Otherwise *out holds the first entry.
-find_handle* plat_find_first(const char* search, find_entry* out);
-// The next matching entry; false when there are no more.
+// Starts listing the directory DIR, a DOS path that is empty (the current
+// directory) or ends in ':' or '\'; null when it cannot be listed or lists
+// nothing. Otherwise *out holds the first entry.
+find_handle* plat_find_first(const char* dir, find_entry* out);
+// The next entry; false when there are no more.
 bool plat_find_next(find_handle* h, find_entry* out);
 void plat_find_close(find_handle* h);

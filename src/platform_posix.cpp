@@ -2,10 +2,8 @@
 // '\' is handed to the system as '/'.
 #include "platform.h"
 
-#include "dosmatch.h"
-#include "wildcard.h"
-
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -216,6 +215,12 @@ bool plat_startup(int*, char***)
     return true;
 }
 
+code_page plat_code_page()
+{
+    setlocale(LC_CTYPE, "");
+    return locale_code_page(nl_langinfo(CODESET));
+}
+
 FILE* plat_open(const char* name, size_t typed, open_mode mode)
 {
     int fd = open_fd(name, typed, mode);
@@ -325,18 +330,16 @@ void plat_on_interrupt(bool (*handler)())
         sigaction(sig, &action, nullptr);
 }
 
-// The directory enumeration. A search string is split like a DOS path: the
-// directory part runs through its last ':' or '\', the rest is the name
-// pattern, matched against each name of the directory by the DOS rules.
+// The directory listing: every entry of a directory that the DOS interface
+// can hold, with its attributes; the tree matches the names.
 struct find_handle {
     DIR* dir;
-    std::string pattern;
 };
 
 namespace {
 
-// True when C is a character of its own among the first LEN bytes of S; the
-// second byte of a two-byte character never counts.
+// True when C is a character of its own among the first LEN bytes of S; a
+// later byte of a character of several bytes never counts.
 bool holds_char(const char* s, size_t len, char c)
 {
     for (size_t pos = 0; pos < len; pos += char_size(s + pos)) {
@@ -346,66 +349,62 @@ bool holds_char(const char* s, size_t len, char c)
     return false;
 }
 
-// The attributes of a listed entry, or -1 for an entry that is left out:
-// only real directories and regular files are listed. A symbolic link is
-// never followed: one to a directory would let a walk through
+// The attributes of the listed entry E, or -1 for an entry that is left
+// out: only real directories and regular files are listed. A symbolic link
+// is never followed: one to a directory would let a walk through
 // subdirectories loop or leave the tree, and one to a file would let
 // whoever can write in the tree choose a file elsewhere to be rewritten. A
-// FIFO, socket or device could block a read forever.
-int entry_attributes(DIR* dir, const char* name)
+// FIFO, socket or device could block a read forever. The kind comes from
+// the listing itself where the file system tells it; only where it does
+// not is the entry looked at.
+int entry_attributes(DIR* dir, const dirent* e)
 {
+    unsigned char type = e->d_type;
     struct stat st;
-    if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (type == DT_UNKNOWN && fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+    if (type != DT_DIR && type != DT_REG)
         return -1;
-    int attrib = 0;
-    if (S_ISDIR(st.st_mode))
-        attrib = attr_directory;
-    else if (!S_ISREG(st.st_mode))
-        return -1;
-    // The UNIX convention for hidden files, and the read-only rule of the
-    // file layer; POSIX has no system attribute.
-    if (name[0] == '.')
+    // The UNIX convention for hidden files; POSIX has no system attribute.
+    // Nor is read-only listed: every set of accepted states that the
+    // expansion makes takes both, and the file layer refuses to write a
+    // read-only file when it opens it, so a look at every entry's mode
+    // would decide nothing.
+    int attrib = type == DT_DIR ? attr_directory : 0;
+    if (e->d_name[0] == '.')
         attrib |= attr_hidden;
-    if ((st.st_mode & S_IWUSR) == 0)
-        attrib |= attr_readonly;
     return attrib;
 }
 
-bool listed(const find_handle* h, const char* name, find_entry* out)
+bool listed(const find_handle* h, const dirent* e, find_entry* out)
 {
-    size_t len = std::strlen(name);
+    size_t len = std::strlen(e->d_name);
     // A name too long for the entry is left out rather than cut short: a
     // shortened name would denote another file. A name with a '\' would
     // too, once written into a DOS path.
-    if (len >= sizeof out->name || holds_char(name, len, '\\'))
+    if (len >= sizeof out->name || holds_char(e->d_name, len, '\\'))
         return false;
-    if (!dos_match(h->pattern.c_str(), name))
-        return false;
-    int attrib = entry_attributes(h->dir, name);
+    int attrib = entry_attributes(h->dir, e);
     if (attrib < 0)
         return false;
-    std::memcpy(out->name, name, len + 1);
+    std::memcpy(out->name, e->d_name, len + 1);
     out->attrib = static_cast<unsigned>(attrib);
+    out->exact = true;
     return true;
 }
 
 }  // namespace
 
-find_handle* plat_find_first(const char* search, find_entry* out)
+find_handle* plat_find_first(const char* dir, find_entry* out)
 {
-    int len = dir_prefix_length(search);
-    const char* pattern = search + len;
-    // A ':' names a drive, which POSIX lacks. A pattern such as src/*.c
-    // finds nothing: the directory part is written with '\', and the paths
-    // made from the names found must never leave out the directory they were
-    // found in.
-    if (holds_char(search, len, ':') || std::strchr(pattern, '/'))
+    // A ':' names a drive, which POSIX lacks.
+    if (holds_char(dir, std::strlen(dir), ':'))
         return nullptr;
-    std::string dir = os_path(std::string(search, len).c_str());
-    DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+    std::string path = os_path(dir);
+    DIR* d = opendir(path.empty() ? "." : path.c_str());
     if (!d)
         return nullptr;
-    find_handle* h = new find_handle{d, pattern};
+    find_handle* h = new find_handle{d};
     if (!plat_find_next(h, out)) {
         plat_find_close(h);
         return nullptr;
@@ -416,7 +415,7 @@ find_handle* plat_find_first(const char* search, find_entry* out)
 bool plat_find_next(find_handle* h, find_entry* out)
 {
     while (const dirent* e = readdir(h->dir)) {
-        if (listed(h, e->d_name, out))
+        if (listed(h, e, out))
             return true;
     }
     return false;

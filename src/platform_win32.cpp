@@ -1,11 +1,12 @@
 // The platform layer on Windows: the 32-bit console program. Paths, names
 // and the command line are byte strings in the system's ANSI code page, so
-// the -A forms of the system calls take them as they are.
+// the -A forms of the system calls take them as they are. Only names that
+// the system hands out go through the -W forms, converted exactly: an -A
+// listing would give a name the code page cannot hold with look-alike
+// characters, the name of another file.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include "platform.h"
-
-#include "wildcard.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -69,18 +70,33 @@ std::vector<char*> split_arguments(char* line)
     }
 }
 
+// S, a string of the ANSI code page, in UTF-16 into *OUT; false when S is
+// no such string.
+bool to_wide(const char* s, std::wstring* out)
+{
+    int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, s, -1, nullptr, 0);
+    if (n <= 0)
+        return false;
+    out->resize(n);
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, s, -1, &(*out)[0], n);
+    out->pop_back();
+    return true;
+}
+
 // The path of the file or directory open in H as the system resolved it,
 // every link and junction on the way followed; empty when it cannot tell.
-std::string final_path(HANDLE h)
+std::wstring final_path(HANDLE h)
 {
-    char buf[4 * MAX_PATH];
-    DWORD n = GetFinalPathNameByHandleA(h, buf, sizeof buf, FILE_NAME_NORMALIZED);
-    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
+    wchar_t buf[4 * MAX_PATH];
+    DWORD n = GetFinalPathNameByHandleW(h, buf, MAX_PATH * 4, FILE_NAME_NORMALIZED);
+    return n > 0 && n < MAX_PATH * 4 ? std::wstring(buf, n) : std::wstring();
 }
 
 // True when the file open in H is the one that NAME denotes with links
 // followed in its first TYPED bytes only: no link or junction stands, in
 // the part of NAME that a pattern found, where the listing saw a directory.
+// The paths are compared in UTF-16, where the second byte of a two-byte
+// character can no more pass for a '\'.
 bool where_found(HANDLE h, const char* name, size_t typed)
 {
     // The directory typed: "" and "C:" stand for a current directory.
@@ -91,15 +107,17 @@ bool where_found(HANDLE h, const char* name, size_t typed)
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (d == INVALID_HANDLE_VALUE)
         return false;
-    std::string expected = final_path(d);
+    std::wstring expected = final_path(d);
     CloseHandle(d);
-    if (expected.empty())
+    std::wstring found;
+    if (expected.empty() || !to_wide(name + typed, &found))
         return false;
-    if (expected.back() != '\\')
-        expected += '\\';
-    expected += name + typed;
-    std::string got = final_path(h);
-    return !got.empty() && lstrcmpiA(got.c_str(), expected.c_str()) == 0;
+    if (expected.back() != L'\\')
+        expected += L'\\';
+    expected += found;
+    std::wstring got = final_path(h);
+    return !got.empty() &&
+           CompareStringOrdinal(got.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 // True when H is a regular file on a disk: no device such as NUL or CON, no
@@ -208,20 +226,48 @@ bool stamp_of(HANDLE h, file_stamp* out)
 // that others may write choose a file elsewhere to be rewritten. Other
 // reparse points (files kept in the cloud, deduplicated files) are listed,
 // for the user to learn that they cannot be opened.
-bool is_link(const WIN32_FIND_DATAA& data)
+bool is_link(const WIN32_FIND_DATAW& data)
 {
     return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
            IsReparseTagNameSurrogate(data.dwReserved0);
 }
 
-void fill_entry(const WIN32_FIND_DATAA& data, find_entry* out)
+// Fills *OUT from DATA; false for an entry that is not listed. The name is
+// converted without best-fit characters (Ł is never L), so whatever the
+// code page lacks becomes '?' and the entry is marked as not exact. A name
+// too long for the entry in the code page is left out rather than cut
+// short: a shortened name would denote another file.
+bool fill_entry(const WIN32_FIND_DATAW& data, find_entry* out)
 {
-    static_assert(sizeof out->name == sizeof data.cFileName, "names of MAX_PATH bytes");
-    memcpy(out->name, data.cFileName, sizeof out->name);
+    if (is_link(data))
+        return false;
+    BOOL replaced = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, data.cFileName, -1, out->name,
+                            sizeof out->name, nullptr, &replaced) == 0)
+        return false;
     out->attrib = data.dwFileAttributes;
+    out->exact = !replaced;
+    return true;
 }
 
 }  // namespace
+
+code_page plat_code_page()
+{
+    // The system's rule for its double-byte code pages: a lead byte and the
+    // byte after it are one character (IsDBCSLeadByteEx).
+    code_page cp;
+    CPINFO info;
+    if (!GetCPInfo(CP_ACP, &info))
+        return cp;
+    // The ranges of lead bytes come as pairs of bounds, ended by a zero.
+    for (int i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i] != 0; i += 2) {
+        for (int c = info.LeadByte[i]; c <= info.LeadByte[i + 1]; ++c)
+            cp.lead[c] = true;
+    }
+    cp.max_size = info.MaxCharSize > 1 ? 2 : 1;
+    return cp;
+}
 
 bool plat_startup(int* argc, char*** argv)
 {
@@ -353,24 +399,20 @@ void plat_on_interrupt(bool (*handler)())
     SetConsoleCtrlHandler(on_control, TRUE);
 }
 
-find_handle* plat_find_first(const char* search, find_entry* out)
+find_handle* plat_find_first(const char* dir, find_entry* out)
 {
-    // The system takes '/' as a separator too, but the tool builds each
-    // match's path from the part through the last '\' or ':': sub/*.txt
-    // would find sub's files and hand on names of the current directory. So
-    // a '/' in the name pattern finds nothing, as on POSIX systems; in the
-    // directory part (./sub\*.txt) it is part of every path built.
-    if (strchr(search + dir_prefix_length(search), '/'))
+    // Every entry: the tree matches the names itself. A directory part
+    // that is no string of the code page lists nothing.
+    std::wstring search;
+    if (!to_wide(dir, &search))
         return nullptr;
-    WIN32_FIND_DATAA data;
-    HANDLE h = FindFirstFileA(search, &data);
+    search += L'*';
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileW(search.c_str(), &data);
     if (h == INVALID_HANDLE_VALUE)
         return nullptr;
     find_handle* found = new find_handle{h};
-    bool listed = !is_link(data);
-    if (listed)
-        fill_entry(data, out);
-    if (listed || plat_find_next(found, out))
+    if (fill_entry(data, out) || plat_find_next(found, out))
         return found;
     plat_find_close(found);
     return nullptr;
@@ -378,12 +420,11 @@ find_handle* plat_find_first(const char* search, find_entry* out)
 
 bool plat_find_next(find_handle* h, find_entry* out)
 {
-    WIN32_FIND_DATAA data;
+    WIN32_FIND_DATAW data;
     do {
-        if (!FindNextFileA(h->search, &data))
+        if (!FindNextFileW(h->search, &data))
             return false;
-    } while (is_link(data));
-    fill_entry(data, out);
+    } while (!fill_entry(data, out));
     return true;
 }
 

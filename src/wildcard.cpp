@@ -1,22 +1,13 @@
 #include "wildcard.h"
 
+#include "dosmatch.h"
+#include "mbchar.h"
 #include "nocase.h"
 #include "platform.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cstring>
-
-bool is_lead_byte(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
-int char_size(const char* s)
-{
-    // Taking the NUL as a second byte would walk past the end of the string.
-    return is_lead_byte(static_cast<unsigned char>(s[0])) && s[1] != '\0' ? 2 : 1;
-}
 
 namespace {
 
@@ -60,8 +51,9 @@ int extension_length(const char* name)
 
 namespace {
 
-// The size of the buffer in which search strings are built.
-const int search_size = 1024;
+// A search, a directory's path and the name pattern, of this many bytes or
+// more is not made: the limit of a DOS search string.
+const int search_limit = 1023;
 const int path_buf_start = 512;
 // Flags that no attr_mask covers: the entry is never accepted.
 const unsigned rejected = ~0u;
@@ -88,15 +80,14 @@ char* concat(char* out, const char* a, const char* b)
     return out;
 }
 
-// Starts a search over PATH followed by PATTERN. The search string is built in
-// a fixed buffer; one that would not fit, more than 1022 bytes, is not made.
-// Null when it is not made or the platform finds nothing.
+// Starts listing the directory PATH for the entries that PATTERN may match;
+// null when the search, more than 1022 bytes, is not made or the platform
+// lists nothing.
 find_handle* start_search(const char* path, const char* pattern, find_entry* e)
 {
-    char search[search_size];
-    if (length(path) + length(pattern) >= search_size - 1)
+    if (length(path) + length(pattern) >= search_limit)
         return nullptr;
-    return plat_find_first(concat(search, path, pattern), e);
+    return plat_find_first(path, e);
 }
 
 // One bit of each pair of accepted states, from the platform's attributes.
@@ -151,7 +142,7 @@ void DirNode::scan_files()
 {
     PathTree* root = find_root();
     // A pattern without extension (*, abc*) accepts only names without one,
-    // whatever the platform's matching lets through.
+    // though dos_match lets them through.
     bool no_extension = extension_length(root->pattern) == 0;
     find_entry e;
     find_handle* h = start_search(name, root->pattern, &e);
@@ -159,9 +150,10 @@ void DirNode::scan_files()
         return;
     do {
         unsigned flags = entry_flags(e.attrib);
-        if ((e.attrib & attr_directory) || (no_extension && extension_length(e.name) > 0))
+        if ((e.attrib & attr_directory) || !dos_match(root->pattern, e.name) ||
+            (no_extension && extension_length(e.name) > 0))
             flags = rejected;
-        if ((root->attr_mask & flags) == flags)
+        if ((root->attr_mask & flags) == flags && spelled(e))
             files.insert(-1, new FileEntry(this, copy_string(e.name, length(e.name))));
     } while (plat_find_next(h, &e));
     plat_find_close(h);
@@ -177,7 +169,7 @@ void DirNode::scan_subdirs()
         return;
     do {
         // Names that begin with a dot are never entered: . and .. among them.
-        if ((e.attrib & attr_directory) && e.name[0] != '.') {
+        if ((e.attrib & attr_directory) && e.name[0] != '.' && spelled(e)) {
             int len = length(name) + length(e.name);
             char* path = concat(new char[len + 2], name, e.name);
             path[len] = '\\';
@@ -186,6 +178,16 @@ void DirNode::scan_subdirs()
         }
     } while (plat_find_next(h, &e));
     plat_find_close(h);
+}
+
+bool DirNode::spelled(const find_entry& e)
+{
+    if (e.exact)
+        return true;
+    PathTree* root = find_root();
+    if (!root->unspelled)
+        root->unspelled = concat(new char[length(name) + length(e.name) + 1], name, e.name);
+    return false;
 }
 
 int compare_names(const FileEntry* a, const FileEntry* b)
@@ -256,6 +258,7 @@ namespace {
 // entry kept as it was typed.
 int* typed_parts = nullptr;
 int found_count = 0;
+const char* first_unspelled = nullptr;
 
 }  // namespace
 
@@ -301,6 +304,7 @@ const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_a
 
     PathTree** tree = new PathTree*[argc]();
     const char* result = nullptr;
+    first_unspelled = nullptr;
     int ian = argc > 0 ? 1 : 0;
     for (int ia = 1; ia < argc; ++ia) {
         if (!is_wildcard(argv[ia])) {
@@ -313,6 +317,8 @@ const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_a
         ian += n;
         if (n == 0)
             result = argv[ia];
+        if (!first_unspelled)
+            first_unspelled = tree[ia]->unspelled;
     }
 
     char** args = new char*[ian + 1];
@@ -342,6 +348,11 @@ const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_a
     *new_argc = ian;
     *new_argv = args;
     return result;
+}
+
+const char* unspelled_path()
+{
+    return first_unspelled;
 }
 
 bool found_by_pattern(int index)

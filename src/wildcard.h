@@ -6,18 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// Path-name scanning. Paths are byte strings in a multibyte code page in
-// which a two-byte character may have a second byte equal to '\' or '.', so
-// the scanners walk whole characters and only ':' and '\' separate the parts
-// of a path.
-
-// True for the bytes 0x81-0x9F and 0xE0-0xFC, which begin a two-byte
-// character.
-bool is_lead_byte(unsigned char c);
-
-// The number of bytes, 1 or 2, of the character that begins at S (not at its
-// NUL). A lead byte right before the NUL is a character of one byte.
-int char_size(const char* s);
+// Path-name scanning. Paths are byte strings in the system's code page
+// (mbchar.h), in which a later byte of a character may have the value of '\'
+// or '.', so the scanners walk whole characters and only ':' and '\'
+// separate the parts of a path.
 
 // The number of bytes from the start of PATH through its last ':' or '\';
 // 0 when it has none. "src\*.c" gives 4.
@@ -36,6 +28,7 @@ int extension_length(const char* name);
 
 struct DirNode;
 struct PathTree;
+struct find_entry;
 
 // An accepted file: NAME is the name as the enumeration gave it.
 struct FileEntry {
@@ -74,6 +67,9 @@ struct DirNode : FileEntry {
     void scan_files();
     void scan_subdirs();
     void sort_lists();
+    // True when entry E, which the scan would take, may be taken; otherwise
+    // its path is noted as unspelled in the root.
+    bool spelled(const find_entry& e);
 };
 
 // Accepted entry states, one bit each (see entry_flags in wildcard.cpp).
@@ -94,6 +90,10 @@ struct PathTree : DirNode {
     unsigned attr_mask;  // the accept_ bits of the states let through
     char* path_buf;      // where full paths are built
     int path_buf_size;
+    // The path of the first file or subdirectory that the tree would take
+    // but whose name the code page cannot spell, or null. It is left out:
+    // its name as listed denotes no such file.
+    char* unspelled = nullptr;
 
     PathTree(const char* arg, unsigned attr_mask, int subdir_flag, int sort_flag);
     // Replaces the path buffer by one of twice the size; the contents go.
@@ -123,6 +123,12 @@ bool wildcard_option(const char* arg);
 // ending in a null pointer, are stored through NEW_ARGC and NEW_ARGV; the
 // result is the last pattern that matched nothing, or null.
 const char* expand_wildcards(int argc, char** argv, int* new_argc, char*** new_argv);
+
+// The path of the first file or subdirectory that expand_wildcards would
+// have taken last but left out because the code page cannot spell its name
+// (see PathTree::unspelled), or null. The run must not go on as if the
+// pattern had taken what it names.
+const char* unspelled_path();
 
 // True when entry INDEX of the vector that expand_wildcards made last is the
 // path of a file that a pattern found. Such an entry names a file, whatever

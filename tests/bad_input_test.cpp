@@ -112,6 +112,7 @@ TEST(bad_input, thousands_of_arguments)
 TEST(bad_input, names_with_control_characters_and_lead_bytes)
 {
     POSIX_ONLY();
+    RUN_IN_LOCALE("ja_JP.SJIS");
     const std::vector<std::string> names = {
         "ctl\x01\x02\x1f",
         "tab\there",
@@ -292,6 +293,7 @@ void expect_patterns(const std::vector<pattern_case>& cases)
 TEST(bad_input, patterns_of_only_wildcards_dots_and_lead_bytes)
 {
     POSIX_ONLY();
+    RUN_IN_LOCALE("ja_JP.SJIS");
     const std::string huge = "*" + std::string(100000, 'a');
     expect_patterns({
         {{"/v", "*"}, report_lines({"b", "x\x81"}, " dos"), 0},

@@ -1,4 +1,5 @@
 // Matching of names against DOS wildcard patterns.
+#include "code_page.h"
 #include "dosmatch.h"
 
 #include <gtest/gtest.h>
@@ -90,6 +91,7 @@ TEST(dos_match, dot_endings)
 
 TEST(dos_match, two_byte_characters)
 {
+    select_code_page_932();
     // A letter after a hex escape needs a literal of its own (the escape would
     // take it in); the layout tool would give each such literal its own line.
     // clang-format off
@@ -115,6 +117,41 @@ TEST(dos_match, two_byte_characters)
         {"a\x81", "a\x81\x40", false},
     };
     // clang-format on
+    expect_matches(std::begin(cases), std::end(cases));
+}
+
+// A character of UTF-8 is one character to '?' however many bytes it has;
+// in the C locale each byte is one.
+TEST(dos_match, utf8_characters)
+{
+    SELECT_LOCALE("C.UTF-8");
+    const match_case cases[] = {
+        {"?.txt", "\xC5\x82.txt", true},      // ł.txt
+        {"?.txt", "\xE3\x81\x82.txt", true},  // あ.txt
+        {"??.txt", "\xC5\x82.txt", false},
+        {"*.txt", "Ma\xC3\x9F.txt", true},        // Maß.txt
+        {"?\xC3\xA4", "\xC3\x84\xC3\xA4", true},  // Ä and ä are not folded
+        {"\xC3\xA4", "\xC3\x84", false},
+        {"*\xC3\xA4", "x\xC3\xA5", false},  // the whole character must match
+    };
+    expect_matches(std::begin(cases), std::end(cases));
+}
+
+TEST(dos_match, single_byte_characters)
+{
+    SELECT_LOCALE("C");
+    const match_case cases[] = {
+        {"?.txt", "\xC5\x82.txt", false},
+        {"??.txt", "\xC5\x82.txt", true},
+        {"a?c",
+         "a\x95\x5C"
+         "c",
+         false},
+        {"\x81*",
+         "\x81"
+         "ab",
+         true},
+    };
     expect_matches(std::begin(cases), std::end(cases));
 }
 

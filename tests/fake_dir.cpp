@@ -1,6 +1,5 @@
 #include "fake_dir.h"
 
-#include "dosmatch.h"
 #include "platform.h"
 #include "wildcard.h"
 
@@ -20,7 +19,7 @@ std::string dir_part(const std::string& path)
     return path.substr(0, dir_prefix_length(path.c_str()));
 }
 
-void fill(find_entry* out, const std::string& name, unsigned attrib)
+void fill(find_entry* out, const std::string& name, unsigned attrib, bool exact)
 {
     // An entry holds at most 259 bytes of name; a longer one is a fault of
     // the test's table.
@@ -28,6 +27,7 @@ void fill(find_entry* out, const std::string& name, unsigned attrib)
     std::strncpy(out->name, name.c_str(), sizeof out->name - 1);
     out->name[sizeof out->name - 1] = '\0';
     out->attrib = attrib;
+    out->exact = exact;
 }
 
 }  // namespace
@@ -44,24 +44,20 @@ void fake_dir_set(std::vector<fake_entry> entries)
     fake_open_handles = 0;
 }
 
-find_handle* plat_find_first(const char* search, find_entry* out)
+find_handle* plat_find_first(const char* dir, find_entry* out)
 {
-    fake_searches.push_back(search);
-    std::string dir = dir_part(search);
-    const char* pattern = search + dir.size();
+    fake_searches.push_back(dir);
     find_handle h;
-    bool exists = dir.empty();
+    bool exists = !*dir;
     for (const fake_entry& e : listing) {
-        std::string name = e.path.substr(dir_part(e.path).size());
         if (dir_part(e.path) != dir)
             continue;
         exists = true;
-        if (dos_match(pattern, name.c_str()))
-            h.found.push_back({name, e.attrib});
+        h.found.push_back({e.path.substr(std::strlen(dir)), e.attrib, e.exact});
     }
     // A directory that exists lists itself and its parent first.
     for (const char* dot : {"..", "."}) {
-        if (exists && dos_match(pattern, dot))
+        if (exists)
             h.found.insert(h.found.begin(), {dot, attr_directory});
     }
     if (h.found.empty())
@@ -77,7 +73,7 @@ bool plat_find_next(find_handle* h, find_entry* out)
     if (h->next == h->found.size())
         return false;
     const fake_entry& e = h->found[h->next++];
-    fill(out, e.path, e.attrib);
+    fill(out, e.path, e.attrib, e.exact);
     return true;
 }
 

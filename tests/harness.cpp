@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <locale.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -202,6 +203,15 @@ std::string usage()
 std::string description()
 {
     return lines(expected::description_screen);
+}
+
+locale_scope::locale_scope(const char* name)
+{
+    locale_t loc = newlocale(LC_CTYPE_MASK, name, nullptr);
+    installed = loc != nullptr;
+    if (loc)
+        freelocale(loc);
+    setenv("LC_ALL", name, 1);
 }
 
 std::string dos_path(const std::string& host_path)

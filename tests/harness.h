@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -63,6 +64,27 @@ std::string description();
         if (!e2e::config().posix)                                                                  \
             GTEST_SKIP() << "needs POSIX means (--no-posix was given)";                            \
     } while (0)
+
+// While it lives, the tool runs with LC_ALL set to the locale NAME, which
+// decides how it reads the bytes of names: on POSIX systems the locale's
+// characters, under Wine the ANSI code page (C.UTF-8 gives code page 1252,
+// ja_JP.SJIS code page 932; Wine reads the host's names as UTF-8 in both,
+// as long as the host has the locale). installed is false when it has not
+// (./build.sh test makes the locales the tests use).
+struct locale_scope {
+    explicit locale_scope(const char* name);
+    ~locale_scope() { unsetenv("LC_ALL"); }
+    locale_scope(const locale_scope&) = delete;
+    locale_scope& operator=(const locale_scope&) = delete;
+
+    bool installed;
+};
+
+// Runs the rest of the test with the tool in the locale NAME, or skips it.
+#define RUN_IN_LOCALE(name)                                                                        \
+    e2e::locale_scope run_locale(name);                                                            \
+    if (!run_locale.installed)                                                                     \
+    GTEST_SKIP() << "needs the locale " << (name) << " (./build.sh test makes it)"
 
 // A host path written the way the tool takes it: '\' for '/', after the root.
 std::string dos_path(const std::string& host_path);

@@ -1,5 +1,7 @@
 // The path-name scanners: separators and dots are found only where they are
-// characters of their own, never as the second byte of a two-byte character.
+// characters of their own, never as a later byte of a character of several
+// bytes.
+#include "code_page.h"
 #include "wildcard.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +49,7 @@ TEST(path_scan, plain_paths)
 
 TEST(path_scan, two_byte_characters)
 {
+    select_code_page_932();
     const scan_case cases[] = {
         // The first 0x5C is the second byte of a character, the next one a separator.
         {"\x95\x5C\x5C*.c", 3, 1},
@@ -73,8 +76,45 @@ TEST(path_scan, two_byte_characters)
         expect_scans(c);
 }
 
+// In UTF-8 no byte of a character of several bytes is a '\', ':' or '.',
+// though under code page 932 many a one would begin a character that takes
+// the next byte with it.
+TEST(path_scan, utf8_characters)
+{
+    SELECT_LOCALE("C.UTF-8");
+    const scan_case cases[] = {
+        {"Ma\xC3\x9F.txt", 0, 3},           // Maß.txt
+        {"\xC3\x84\\y.txt", 3, 3},          // Ä\y.txt
+        {"\xD0\xB5\xD1\x91\\*.txt", 5, 3},  // её\*.txt
+        {"\xE3\x81\x82.txt", 0, 3},         // あ.txt
+        {"\xE8\xA1\xA8\\a.b", 4, 1},        // 表\a.b
+        {"\xF0\x9F\x98\x80\\.c", 5, 0},     // a character of four bytes
+        // An invalid or cut sequence is a byte per character.
+        {"\xE3\x81\\x", 3, 0},
+        {"\xED\xA0\x80:", 4, 0},
+        {"a.\xE3\x81", 0, 2},
+    };
+    for (const scan_case& c : cases)
+        expect_scans(c);
+}
+
+// In the C locale every byte is a character.
+TEST(path_scan, single_byte_characters)
+{
+    SELECT_LOCALE("C");
+    const scan_case cases[] = {
+        {"\x95\\x", 2, 0},
+        {"a.\x81.", 0, 0},
+        {"a\xE0:\\b", 4, 0},
+        {"\xC3\x84\\y.txt", 3, 3},
+    };
+    for (const scan_case& c : cases)
+        expect_scans(c);
+}
+
 TEST(path_scan, lead_bytes)
 {
+    select_code_page_932();
     const struct {
         unsigned char byte;
         bool lead;

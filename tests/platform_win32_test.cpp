@@ -1,8 +1,10 @@
 // The Windows platform layer on real files: what it refuses to open, how it
 // tells one file from another, and what the directory enumeration hands on.
+#include "dosmatch.h"
 #include "platform.h"
 #include "scratch_file.h"
 #include "tempfile.h"
+#include "wildcard.h"
 
 #include <gtest/gtest.h>
 
@@ -158,17 +160,21 @@ TEST_F(platform_win32_test, same_file_under_every_spelling_of_its_name)
     EXPECT_TRUE(plat_close(f));
 }
 
-// Names and attribute bits of a search, with the bits the tree looks at.
+// Names and attribute bits of the entries that the listing of a search's
+// directory part yields and its name pattern matches, as the tree takes
+// them, with the bits the tree looks at.
 std::map<std::string, unsigned> find_all(const char* search)
 {
     std::map<std::string, unsigned> found;
     find_entry e;
-    find_handle* h = plat_find_first(search, &e);
+    const int dir_len = dir_prefix_length(search);
+    find_handle* h = plat_find_first(std::string(search, dir_len).c_str(), &e);
     if (!h)
         return found;
-    do
-        found[e.name] = e.attrib & (attr_readonly | attr_hidden | attr_system | attr_directory);
-    while (plat_find_next(h, &e));
+    do {
+        if (dos_match(search + dir_len, e.name))
+            found[e.name] = e.attrib & (attr_readonly | attr_hidden | attr_system | attr_directory);
+    } while (plat_find_next(h, &e));
     plat_find_close(h);
     return found;
 }

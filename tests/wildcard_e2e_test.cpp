@@ -241,6 +241,99 @@ TEST(wildcard_e2e_convert, leftover_temporary_file_is_never_converted)
                           files});
 }
 
+// Names in UTF-8, as a Linux system keeps them: Latin, Cyrillic and
+// Japanese. In a UTF-8 locale each character is one to '?', and no byte of
+// one is taken for a '.' or a '\'; in the C locale each byte is a
+// character, and no name is left out either. Beside them a decoy, a file
+// whose name holds a '\'.
+class wildcard_e2e_utf8 : public ::testing::Test {
+protected:
+    e2e::temp_dir t;
+
+    void SetUp() override
+    {
+        POSIX_ONLY();
+        for (const char* f :
+             {"a.txt", "Maß.txt", "Ä.txt", "ł.txt", "отчёт.txt", "あ.txt", "Maß.doc", "résumé"})
+            t.write(f, "x\r\n");
+        t.make_dir("Ä");
+        t.make_dir("あ");
+        t.write("Ä/y.txt", "x\r\n");
+        t.write("あ/z.txt", "x\r\n");
+        t.write("Ä\\y.txt", "decoy\r\n");
+    }
+};
+
+const names utf8_txt = {"a.txt", "Maß.txt", "Ä.txt", "ł.txt", "отчёт.txt", "あ.txt"};
+
+TEST_F(wildcard_e2e_utf8, every_name_is_found_by_its_characters)
+{
+    names all_txt = utf8_txt;
+    all_txt.insert(all_txt.end(), {"Ä\\y.txt", "あ\\z.txt"});
+    const struct {
+        const char* locale;
+        names args;
+        names files;
+    } cases[] = {
+        {"C.UTF-8", {"/v", "*.txt"}, utf8_txt},
+        {"C.UTF-8", {"/v", "*"}, {"résumé"}},
+        {"C.UTF-8", {"/v", "*.doc"}, {"Maß.doc"}},
+        {"C.UTF-8", {"/v", "?.txt"}, {"a.txt", "Ä.txt", "ł.txt", "あ.txt"}},
+        {"C.UTF-8", {"/v", "Ä\\*.txt"}, {"Ä\\y.txt"}},
+        {"C.UTF-8", {"/v", "*.txt", "/subdir"}, all_txt},
+        {"C.UTF-8", {"/v", "Ä\\y.txt"}, {"Ä\\y.txt"}},
+        {"C", {"/v", "*.txt"}, utf8_txt},
+        {"C", {"/v", "*"}, {"résumé"}},
+        {"C", {"/v", "?.txt"}, {"a.txt"}},
+        {"C", {"/v", "??.txt"}, {"Ä.txt", "ł.txt"}},
+        {"C", {"/v", "*.txt", "/subdir"}, all_txt},
+    };
+    for (const auto& c : cases) {
+        e2e::locale_scope locale(c.locale);
+        ASSERT_TRUE(locale.installed) << c.locale;
+        expect_run(t, c.args, report_lines(c.files, " dos"), 0);
+    }
+}
+
+TEST_F(wildcard_e2e_utf8, conversions_reach_every_file_and_no_other)
+{
+    RUN_IN_LOCALE("C.UTF-8");
+    expect_run(t, {"/du", "Ä\\y.txt"}, "", 0);
+    EXPECT_EQ(t.read("Ä/y.txt"), "x\n");
+    expect_run(t, {"/du", "*.txt", "/subdir"}, "", 0);
+    for (const std::string& f : utf8_txt)
+        EXPECT_EQ(t.read(f), "x\n") << f;
+    EXPECT_EQ(t.read("あ/z.txt"), "x\n");
+    EXPECT_EQ(t.read("Ä\\y.txt"), "decoy\r\n");
+    EXPECT_EQ(t.read("Maß.doc"), "x\r\n");
+}
+
+// Names in Shift JIS, whose second byte may be a '\': 表 is 95 5C, ソ is
+// 83 5C, FC 5C a character of code page 932's own rows. Directories whose
+// names end in one are searched, entered and opened in like any other.
+TEST(wildcard_e2e_sjis, a_second_byte_0x5c_is_no_separator)
+{
+    POSIX_ONLY();
+    RUN_IN_LOCALE("ja_JP.SJIS");
+    // clang-format off
+    const e2e::files_t before = {{"\x95\x5C/in.txt", "h\r\n"}, {"sub/\x83\x5C/y.txt", "y\r\n"},
+                                 {"\xFC\x5C/in.txt", "f\r\n"}, {"in.txt", "d\r\n"}};
+    const e2e::files_t after = {{"\x95\x5C/in.txt", "h\n"}, {"sub/\x83\x5C/y.txt", "y\n"},
+                                {"\xFC\x5C/in.txt", "f\r\n"}, {"in.txt", "d\r\n"}};
+    const std::string hyo = "\x95\x5C\\in.txt", so = "sub\\\x83\x5C\\y.txt";
+    const std::string fc = "\xFC\x5C\\in.txt";
+    const e2e::scenario cases[] = {
+        {before, {"/v", "\x95\x5C\\*.txt", "\xFC\x5C\\*.txt", "sub\\\x83\x5C\\*.txt"},
+         report_lines({hyo, fc, so}, " dos"), 0, before},
+        {before, {"/v", "*.txt", "/subdir"}, report_lines({"in.txt", so, hyo, fc}, " dos"), 0,
+         before},
+        {before, {"/du", "sub\\\x83\x5C\\*.txt", hyo}, "", 0, after},
+    };
+    // clang-format on
+    for (const e2e::scenario& c : cases)
+        e2e::expect_scenario(c);
+}
+
 // The cases below need POSIX means: links, FIFOs and permission bits.
 class wildcard_e2e_posix : public ::testing::Test {
 protected:

@@ -92,4 +92,46 @@ TEST_F(windows_e2e, paths_found_through_links_are_refused)
     expect_run(t, {"/v", "link\\*.txt"}, report_lines({"link\\c.txt"}, " dos"), 0);
 }
 
+// The ANSI code page says what a character is, and a name it cannot spell
+// is never opened. In code page 1252 é (E9) begins no character: café\*.txt
+// searches café, not the current directory, and résumé.doc has an
+// extension. There the system lists Ł.txt as L.txt, and a pattern that
+// would take it ends the run before any file is touched. In code page 932
+// 表 (95 5C) and ソ (83 5C) end in the byte of a '\', yet are found and
+// opened where they were listed.
+TEST_F(windows_e2e, names_are_characters_of_the_ansi_code_page)
+{
+    // clang-format off
+    const e2e::files_t western = {{"café/in.txt", "c\r\n"}, {"in.txt", "d\r\n"},
+                                  {"résumé.doc", "b\r\n"}, {"readme", "r\r\n"}};
+    const e2e::files_t western_after = {{"café/in.txt", "c\n"}, {"in.txt", "d\r\n"},
+                                        {"résumé.doc", "b\r\n"}, {"readme", "r\n"}};
+    const e2e::files_t best_fit = {{"L.txt", "l\r\n"}, {"Ł.txt", "l\r\n"},
+                                   {"sub/Ω/x.txt", "x\r\n"}};
+    const e2e::files_t sjis = {{"表/in.txt", "h\r\n"}, {"sub/ソ/y.txt", "y\r\n"},
+                               {"in.txt", "d\r\n"}};
+    const struct {
+        const char* locale;
+        e2e::scenario s;
+    } cases[] = {
+        {"C.UTF-8", {western, {"/v", "café\\*.txt"}, report_lines({"caf\xE9\\in.txt"}, " dos"), 0,
+                     western}},
+        {"C.UTF-8", {western, {"/du", "café\\*.txt", "*"}, "", 0, western_after}},
+        {"C.UTF-8", {best_fit, {"/du", "*.txt"}, error_line("name not in code page", "?.txt"), 2,
+                     best_fit}},
+        {"C.UTF-8", {best_fit, {"/v", "sub\\*.*", "/subdir"},
+                     error_line("name not in code page", "sub\\?"), 2, best_fit}},
+        {"C.UTF-8", {best_fit, {"/du", "L.*"}, "", 0,
+                     {{"L.txt", "l\n"}, {"Ł.txt", "l\r\n"}, {"sub/Ω/x.txt", "x\r\n"}}}},
+        {"ja_JP.SJIS", {sjis, {"/du", "表\\*.txt", "sub\\ソ\\*.txt"}, "", 0,
+                        {{"表/in.txt", "h\n"}, {"sub/ソ/y.txt", "y\n"}, {"in.txt", "d\r\n"}}}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        e2e::locale_scope locale(c.locale);
+        ASSERT_TRUE(locale.installed) << c.locale << " (./build.sh test makes it)";
+        expect_scenario(c.s);
+    }
+}
+
 }  // namespace
