@@ -7,7 +7,7 @@
 #                     exits non-zero when any test fails
 #   ./build.sh release  build the Debian package and the Windows zip into
 #                     build/packages
-#   ./build.sh bench [smoke]  install the benchmark's tools and run bench/run.sh
+#   ./build.sh bench [smoke|wine]  install the benchmark's tools and run bench/run.sh
 #   ./build.sh fuzz [seconds]  run each fuzz target for that long (default 60)
 #   ./build.sh setup  install what the tests need and build nothing
 #                     (docs/hacking.md: the quick loop)
@@ -224,6 +224,7 @@ release() {
 # The benchmark against the dos2unix family (docs/performance.md).
 bench() {
     install_missing "${packages[@]}" hyperfine dos2unix time
+    [ "${1:-}" != wine ] || install_windows
     bench/run.sh "$@"
 }
 
@@ -234,5 +235,5 @@ case "${1:-}" in
     bench) shift; bench "$@" ;;
     fuzz) install_missing "${packages[@]}"; test_fuzz "${2:-60}" ;;
     setup) install_missing "${packages[@]}"; make_test_locale; install_windows ;;
-    *) echo "usage: ./build.sh demo | test | release | bench [smoke] | fuzz [seconds] | setup" >&2; exit 2 ;;
+    *) echo "usage: ./build.sh demo | test | release | bench [smoke|wine] | fuzz [seconds] | setup" >&2; exit 2 ;;
 esac

@@ -4,7 +4,7 @@
 // temporary file deleted), in blocks of the tool's stream buffer size and
 // with no work per byte. No in-place conversion of this design can be faster.
 // With -r, the read limit: the file read once in such blocks, as a report
-// reads it.
+// reads it, in a plain read loop.
 //   iolimit [-r] FILE
 #include <cstdio>
 #include <cstring>
@@ -13,10 +13,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform.h"
+
 namespace {
 
 const char temp_name[] = "iolimit.tmp";
-const size_t block_size = size_t{128} * 1024;
 
 bool copy(const char* src, const char* dst, std::vector<char>& block)
 {
@@ -53,7 +54,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const char* name = argv[argc - 1];
-    std::vector<char> block(block_size);
+    std::vector<char> block(stream_buffer_size);
     bool ok = read_only ? read_all(name, block)
                         : copy(name, temp_name, block) && copy(temp_name, name, block);
     if (!ok) {

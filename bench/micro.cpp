@@ -14,9 +14,6 @@ namespace {
 // processor's cache: what is measured is the byte loop, not memory copies.
 const size_t text_size = 1 << 20;
 
-// The stream buffer the tool's own files get (platform_posix.cpp).
-const size_t stream_buffer_size = 128 * 1024;
-
 // Lines of printable text of 0 to 79 bytes (40 on average, like source code
 // and prose), each ended by ENDING. The sequence is fixed, so every run
 // measures the same bytes.
@@ -56,7 +53,7 @@ const std::string& text_for(int type)
     return type == 'd' ? dos : type == 'u' ? unix_text : type == 'm' ? mac : endings;
 }
 
-// Buffers of the tool's size for the two streams of a case. The C library
+// Buffers of the tool's size (stream_buffer_size) for the two streams of a case. The C library
 // applies a buffer size only when it is given the buffer too.
 char stream_buffers[2][stream_buffer_size];
 

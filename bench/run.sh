@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Measures kelto against the dos2unix family and against the I/O limit of its
-# in-place design, and prints one table. Started by `./build.sh bench`, which
-# first installs what it needs from Debian's packages.
+# Measures kelto against the dos2unix family, against the I/O limit of its
+# in-place design and against the read limit, and prints one table. Started
+# by `./build.sh bench`, which first installs what it needs from Debian's
+# packages.
 #   bench/run.sh          the full run: 256 MiB files, 20,000 small files
-#   bench/run.sh smoke    tiny data and two runs each, to check that it works
-# Each case is timed by hyperfine, every contender side by side in one call,
-# each run on a fresh copy of the input made by the same untimed step, after
-# one warm-up run. Ratios are of medians.
-# KELTO_BENCH_RUNS sets the number of timed runs (default 10); the data and the
+#   bench/run.sh smoke    tiny data and two rounds, to check that it works
+#   bench/run.sh wine     kelto.exe under Wine against the Linux build, on
+#                         the 256 MiB CR LF file
+# Every case is timed in rounds: each round is one hyperfine call that runs
+# every contender once, side by side, each run on a fresh copy of its input
+# made by the same untimed step. A first round warms up and is not counted.
+# The contenders thus take turns, and a load that comes and goes on a shared
+# machine falls on all of them alike. Elapsed times are medians over the
+# rounds, processor times means; ratios are ratios of medians.
+# KELTO_BENCH_RUNS sets the number of rounds (default 10); the data and the
 # working copies go to KELTO_BENCH_DATA (default build/bench-data).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +23,7 @@ mode=${1:-full}
 runs=${KELTO_BENCH_RUNS:-10}
 data=${KELTO_BENCH_DATA:-$root/build/bench-data}
 build=$root/build/bench
+tools=(hyperfine dos2unix unix2dos mac2unix /usr/bin/time fincore cmake g++)
 if [ "$mode" = smoke ]; then
     # unit blocks of text per large file, dirs x files, sizes of the flat
     # directories, tree side
@@ -24,14 +31,18 @@ if [ "$mode" = smoke ]; then
     data=$data-smoke
 elif [ "$mode" = full ]; then
     blocks=256 dirs=200 per_dir=100 flat="10000 30000 100000" side=100
+elif [ "$mode" = wine ]; then
+    blocks=256
+    data=$data-wine
+    tools+=(wine wineserver i686-w64-mingw32-g++-posix)
 else
-    echo "usage: bench/run.sh [full|smoke]" >&2
+    echo "usage: bench/run.sh [full|smoke|wine]" >&2
     exit 2
 fi
 
-for tool in hyperfine dos2unix unix2dos mac2unix /usr/bin/time cmake g++; do
+for tool in "${tools[@]}"; do
     if ! command -v "$tool" >/dev/null; then
-        echo "bench/run.sh: $tool is missing; run ./build.sh bench to install it" >&2
+        echo "bench/run.sh: $tool is missing; run ./build.sh bench $mode to install it" >&2
         exit 1
     fi
 done
@@ -59,30 +70,40 @@ repeat_file() {
     for ((i = 0; i < count; i++)); do cat "$block"; done
 }
 
-make_data() {
+# The large files: the text with each type of line ending, the same printable
+# bytes in lines of exactly 38 (40-byte CR LF lines, 39-byte LF lines), and
+# nothing but line endings (CR CR LF LF over and over).
+make_large() {
     local gen=$data/gen
     rm -rf "$data"
     mkdir -p "$gen" "$data/work"
     text_block > "$gen/lf.block"
     sed 's/$/\r/' "$gen/lf.block" > "$gen/crlf.block"
     tr '\n' '\r' < "$gen/lf.block" > "$gen/cr.block"
+    # The last line of fold is the short rest; awk reads to the end, so that
+    # no stage of the pipe is cut off early.
+    tr -d '\n' < "$gen/lf.block" | fold -w 38 | awk 'length($0) == 38' > "$gen/lf39.block"
+    sed 's/$/\r/' "$gen/lf39.block" > "$gen/crlf40.block"
     local t
-    for t in lf crlf cr; do
+    for t in lf crlf cr lf39 crlf40; do
         repeat_file "$gen/$t.block" "$blocks" > "$data/$t.txt"
     done
+    # yes ends when head has enough, by a broken pipe.
+    (yes $'\r\r\n' || true) | head -c $((blocks * 1048576)) > "$data/endings.txt"
     head -c 1048576 "$data/crlf.txt" > "$data/crlf-1m.txt"
+    rm -rf "$gen"
+}
 
-    # Many small files: about 2 KiB of CR LF text each, written by the shell
-    # itself (no process per file), then the directory copied.
-    local sample
-    sample=$(head -c 2048 "$gen/crlf.block"; echo x)
+# Many small files: about 2 KiB of CR LF text each, written by the shell
+# itself (no process per file), then the directory copied. And for the
+# expansion alone: empty files, one directory of them and a tree.
+make_many() {
+    local sample i d n
+    sample=$(head -c 2048 "$data/crlf.txt"; echo x)
     sample=${sample%x}
     mkdir -p "$data/small/d1"
     for ((i = 1; i <= per_dir; i++)); do printf '%s' "$sample" > "$data/small/d1/f$i.txt"; done
     for ((d = 2; d <= dirs; d++)); do cp -r "$data/small/d1" "$data/small/d$d"; done
-
-    # Expansion alone: empty files, one directory of them and a tree.
-    local n
     for n in $flat; do
         mkdir -p "$data/flat/$n"
         for ((i = 1; i <= n; i++)); do : > "$data/flat/$n/f$i.txt"; done
@@ -90,7 +111,18 @@ make_data() {
     mkdir -p "$data/tree/d1"
     for ((i = 1; i <= side; i++)); do : > "$data/tree/d1/f$i.txt"; done
     for ((d = 2; d <= side; d++)); do cp -r "$data/tree/d1" "$data/tree/d$d"; done
-    rm -rf "$gen"
+}
+
+# cached FILE: reads FILE and checks that every page of it is in the page
+# cache, so that a case that reads it measures no disk.
+cached() {
+    cat "$1" > /dev/null
+    local res size
+    read -r res size < <(fincore --bytes --noheadings --output RES,SIZE "$1")
+    if [ "$res" -lt "$size" ]; then
+        echo "bench/run.sh: only $res of $size bytes of $1 stay in the page cache" >&2
+        exit 1
+    fi
 }
 
 # --- timing ----------------------------------------------------------------
@@ -98,26 +130,63 @@ make_data() {
 results=$data/results
 table=()
 
-# time_case NAME PREPARE CMD... : one hyperfine call for every command of
-# the case, run in the working directory; stores the medians in "medians".
+# median, mean: of the numbers on standard input, one a line.
+median() {
+    sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+mean() {
+    awk '{ s += $1 } END { print s / NR }'
+}
+
+# time_case NAME PREPARE CMD... : a warm-up round, then $runs rounds, each
+# one hyperfine call that runs every command once, in the working
+# directory. Stores, in the order of the commands, the median elapsed times
+# in "medians" and the mean processor times in "users" and "systems". The
+# system splits a process's time into user and system time by the clock
+# ticks that fall in each, a few milliseconds apart: a mean of many runs
+# evens that out, where a median would keep its steps.
 time_case() {
     local name=$1 prepare=$2
     shift 2
-    local csv=$results/$name.csv
-    # hyperfine's warnings about outliers go to a log, shown if it fails.
-    if ! (cd "$data/work" && hyperfine --style none --warmup 1 --runs "$runs" \
-        --prepare "$prepare" --export-csv "$csv" "$@" >/dev/null 2>"$results/$name.log"); then
-        cat "$results/$name.log" >&2
-        exit 1
-    fi
-    # The CSV has the columns command,mean,stddev,median,...
-    mapfile -t medians < <(awk -F, 'NR > 1 { print $4 }' "$csv")
+    local dir=$results/$name r k
+    mkdir -p "$dir"
+    for ((r = 0; r <= runs; r++)); do
+        # hyperfine's warnings go to a log, shown if it fails.
+        if ! (cd "$data/work" && hyperfine --style none --runs 1 --prepare "$prepare" \
+            --export-csv "$dir/round$r.csv" "$@" >/dev/null 2>"$dir/log"); then
+            cat "$dir/log" >&2
+            exit 1
+        fi
+    done
+    rm "$dir/round0.csv"
+    # The CSV columns, counted from the end of a line (a command may hold a
+    # comma): mean (the one run's time), stddev, median, user, system, min, max.
+    medians=() users=() systems=()
+    for ((k = 1; k <= $#; k++)); do
+        medians+=("$(awk -F, -v k=$k 'FNR == k + 1 { print $(NF - 6) }' "$dir"/round*.csv | median)")
+        users+=("$(awk -F, -v k=$k 'FNR == k + 1 { print $(NF - 3) }' "$dir"/round*.csv | mean)")
+        systems+=("$(awk -F, -v k=$k 'FNR == k + 1 { print $(NF - 2) }' "$dir"/round*.csv | mean)")
+    done
 }
 
-# row CASE KELTO_S PEER PEER_S : one line of the table, with the ratio.
+# row CASE K PEER P : one line of the table, kelto's figures from command K
+# of the last case, the other's from command P (0 is the first), with the
+# ratio of their elapsed times.
 row() {
-    table+=("$(awk -v c="$1" -v k="$2" -v p="$3" -v q="$4" \
-        'BEGIN { printf "| %-42s | %7.3f | %-34s | %7.3f | %5.2f |", c, k, p, q, k / q }')")
+    table+=("$(awk -v c="$1" -v k="${medians[$2]}" -v ku="${users[$2]}" -v ks="${systems[$2]}" \
+        -v p="$3" -v q="${medians[$4]}" -v qu="${users[$4]}" -v qs="${systems[$4]}" \
+        'BEGIN { printf "| %-40s | %7.3f | %5.3f + %5.3f | %-30s | %7.3f | %5.3f + %5.3f | %5.2f |",
+                 c, k, ku, ks, p, q, qu, qs, k / q }')")
+}
+
+print_table() {
+    local line
+    line=$(printf -- '-%.0s' {1..42})
+    printf '| %-40s | %7s | %-13s | %-30s | %7s | %-13s | %5s |\n' case "kelto s" "kelto cpu" against "its s" \
+        "its cpu" ratio
+    printf '|%s|---------|---------------|%s|---------|---------------|-------|\n' "$line" "${line:0:32}"
+    printf '%s\n' "${table[@]}"
+    table=()
 }
 
 large_case() {
@@ -125,13 +194,23 @@ large_case() {
     # sync: no run pays for writing back the data of the run before it.
     local fresh="cp $data/$file file.txt && rm -f kelto.tmp iolimit.tmp && sync"
     time_case "$opt" "$fresh" "$kelto /$opt file.txt" "$peer file.txt" "$iolimit file.txt"
-    row "kelto /$opt $file ($blocks MiB)" "${medians[0]}" "$peer" "${medians[1]}"
-    row "kelto /$opt $file ($blocks MiB)" "${medians[0]}" "I/O limit (iolimit)" "${medians[2]}"
+    row "kelto /$opt $file" 0 "$peer" 1
+    row "kelto /$opt $file" 0 "I/O limit (iolimit)" 2
+}
+
+# The report reads its file in place: no copy, the file kept in the page
+# cache. A relative path: kelto takes one that begins with / for an option.
+report_case() {
+    local file=$1 peer=$2
+    cached "$data/$file"
+    time_case "v-$file" "true" "$kelto /v ../$file" "$iolimit -r ../$file" "$peer ../$file"
+    row "kelto /v $file" 0 "read limit (iolimit -r)" 1
+    row "kelto /v $file" 0 "$peer" 2
 }
 
 peak_rss_kib() {
-    (cd "$data/work" && cp "$data/$1" file.txt &&
-        /usr/bin/time -f %M "$kelto" /du file.txt 2>&1 >/dev/null | tail -1)
+    (cd "$data/work" && cp "$data/$2" file.txt &&
+        /usr/bin/time -f %M "$kelto" "$1" file.txt 2>&1 >/dev/null | tail -1)
 }
 
 # Many small files, and the expansion alone.
@@ -143,8 +222,8 @@ expansion_cases() {
         "cd small && find . -name '*.txt' -exec dos2unix -q {} +" \
         "cd small && $kelto /du */*.txt"
     local small_case="kelto /du \"*.txt\" /subdir ($((dirs * per_dir)) files)"
-    row "$small_case" "${medians[0]}" "find + dos2unix -q" "${medians[1]}"
-    row "$small_case" "${medians[0]}" "kelto /du */*.txt (shell expands)" "${medians[2]}"
+    row "$small_case" 0 "find + dos2unix -q" 1
+    row "$small_case" 0 "kelto /du */*.txt (shell)" 2
 
     # Reports on empty files: nearly all the time is the expansion; the run
     # with /nosort shows what the sort adds, the shell-expanded one the same
@@ -154,27 +233,28 @@ expansion_cases() {
         dir=$data/flat/$n
         time_case "flat-$n" "true" "cd $dir && $kelto /v '*.txt'" "cd $dir && $kelto /v '*.txt' /nosort" \
             "cd $dir && $kelto /v *.txt"
-        row "kelto /v \"*.txt\" ($n empty files)" "${medians[0]}" "kelto /v \"*.txt\" /nosort" "${medians[1]}"
-        row "kelto /v \"*.txt\" ($n empty files)" "${medians[0]}" "kelto /v *.txt (shell expands)" "${medians[2]}"
+        row "kelto /v \"*.txt\" ($n empty files)" 0 "kelto /v \"*.txt\" /nosort" 1
+        row "kelto /v \"*.txt\" ($n empty files)" 0 "kelto /v *.txt (shell)" 2
     done
     time_case tree "true" "cd $data/tree && $kelto /v '*.txt' /subdir" "cd $data/tree && $kelto /v */*.txt"
-    row "kelto /v \"*.txt\" /subdir (${side}x$side)" "${medians[0]}" "kelto /v */*.txt (shell expands)" "${medians[1]}"
+    row "kelto /v \"*.txt\" /subdir (${side}x$side)" 0 "kelto /v */*.txt (shell)" 1
 }
 
 main() {
     echo "== generating data in $data"
-    make_data
+    make_large
+    make_many
     mkdir -p "$results"
-    echo "== timing ($runs runs after a warm-up, medians in seconds)"
+    echo "== timing ($runs rounds after a warm-up round, medians in seconds)"
 
     large_case du crlf.txt "dos2unix -q"
     large_case ud lf.txt "unix2dos -q"
     large_case mu cr.txt "mac2unix -q"
 
-    time_case v "cp $data/crlf.txt file.txt && sync" "$kelto /v file.txt" "dos2unix -i file.txt" \
-        "$iolimit -r file.txt"
-    row "kelto /v crlf.txt ($blocks MiB)" "${medians[0]}" "dos2unix -i" "${medians[1]}"
-    row "kelto /v crlf.txt ($blocks MiB)" "${medians[0]}" "read limit (iolimit -r)" "${medians[2]}"
+    report_case crlf.txt "dos2unix -i"
+    report_case crlf40.txt "wc -l"
+    report_case lf39.txt "wc -l"
+    report_case endings.txt "wc -l"
 
     if (cd "$data/tree/d1" && "$kelto" /v '*.txt' >/dev/null 2>&1); then
         expansion_cases
@@ -182,22 +262,12 @@ main() {
         table+=("| (this build does not expand patterns: the cases of many files are left out) |")
     fi
 
-    local rss_small rss_large
-    rss_small=$(peak_rss_kib crlf-1m.txt)
-    rss_large=$(peak_rss_kib crlf.txt)
-
     echo
-    printf '| %-42s | %7s | %-34s | %7s | %5s |\n' case "kelto s" against "its s" ratio
-    printf '|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..44})" "$(printf -- '-%.0s' {1..9})" \
-        "$(printf -- '-%.0s' {1..36})" "$(printf -- '-%.0s' {1..9})" "-------"
-    printf '%s\n' "${table[@]}"
+    print_table
     echo
-    echo "Peak resident set of kelto /du: $rss_small KiB on 1 MiB, $rss_large KiB on $(du -m "$data/crlf.txt" | cut -f1) MiB"
-    echo
-    echo "Processor time of the large cases (means, user + system seconds):"
-    # The CSV columns 5 and 6 are the user and system times.
-    awk -F, 'FNR > 1 { sub(/^[^ ]*\//, "", $1); printf "  %-28s %6.3f + %6.3f\n", $1, $5, $6 }' \
-        "$results"/du.csv "$results"/ud.csv "$results"/mu.csv "$results"/v.csv
+    echo "Peak resident set of kelto /du: $(peak_rss_kib /du crlf-1m.txt) KiB on 1 MiB," \
+        "$(peak_rss_kib /du crlf.txt) KiB on $(du -m "$data/crlf.txt" | cut -f1) MiB;" \
+        "of kelto /v: $(peak_rss_kib /v crlf.txt) KiB on $(du -m "$data/crlf.txt" | cut -f1) MiB"
     echo
     echo "== the byte loops alone (bench/micro.cpp, streams in memory, medians of 5)"
     # The data written above is on its way to disk; that must not share the
@@ -207,4 +277,45 @@ main() {
         --benchmark_report_aggregates_only=true 2>/dev/null | grep -v -E '_(mean|stddev|cv) '
 }
 
-main
+# kelto.exe, built for Windows, under Wine against the Linux build on the same
+# file: the processor time in user mode is the figure to compare, as Wine
+# adds its own work to every system call.
+wine_main() {
+    local win=$root/build/bench-windows
+    echo "== building kelto.exe (release) in $win"
+    cmake -S "$root" -B "$win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DKELTO_TESTS=OFF >/dev/null
+    cmake --build "$win" -j "$(nproc)" >/dev/null
+    # A prefix of its own, with one server for every run: a start of Wine
+    # then costs no more than that of a program.
+    export WINEPREFIX=$root/build/bench-wine WINEDEBUG=-all
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    trap 'wineserver -k' EXIT
+    wine wineboot </dev/null >/dev/null 2>&1
+    echo "== generating data in $data"
+    make_large
+    mkdir -p "$results"
+    echo "== timing ($runs rounds after a warm-up round, medians in seconds)"
+    local exe="wine $win/kelto.exe"
+    cached "$data/crlf.txt"
+    time_case wine-v "true" "$exe /v ../crlf.txt" "$kelto /v ../crlf.txt"
+    row "kelto.exe /v crlf.txt (Wine)" 0 "kelto /v (Linux)" 1
+    local ratio_v
+    ratio_v=$(awk -v a="${users[0]}" -v b="${users[1]}" 'BEGIN { printf "%.2f", a / b }')
+    time_case wine-du "cp $data/crlf.txt file.txt && rm -f kelto.tmp && sync" "$exe /du file.txt" \
+        "$kelto /du file.txt"
+    row "kelto.exe /du crlf.txt (Wine)" 0 "kelto /du (Linux)" 1
+    local ratio_du
+    ratio_du=$(awk -v a="${users[0]}" -v b="${users[1]}" 'BEGIN { printf "%.2f", a / b }')
+    echo
+    print_table
+    echo
+    echo "User processor time, kelto.exe under Wine over the Linux build: /v $ratio_v, /du $ratio_du"
+}
+
+if [ "$mode" = wine ]; then
+    wine_main
+else
+    main
+fi

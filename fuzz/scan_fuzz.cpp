@@ -1,9 +1,12 @@
-// The line-ending scanners against a model written from the conversion table:
-// every conversion and the detection on arbitrary bytes, through streams with
-// buffers as small as one byte so that the look-ahead and its push-back meet
-// every buffer boundary.
+// The line-ending scanners against a model written from the conversion table,
+// a byte at a time: every conversion and the detection on arbitrary bytes,
+// through streams with buffers as small as one byte so that the look-ahead
+// and its push-back meet every buffer boundary, and large enough to hold a
+// few of the detector's lanes of sixteen bytes.
 //
-// Input: the first byte picks the stream buffer size, the rest is the file.
+// Input: the first byte picks the stream buffer size, the second how many
+// ordinary bytes come before the rest, so that the same bytes meet the
+// boundaries of buffers and of lanes at every position; the rest is the file.
 #include "scan.h"
 
 #include "fuzz_util.h"
@@ -72,7 +75,8 @@ size_t count_type(const std::string& in, int type)
 
 // The C library applies a buffer size only together with the buffer: each
 // stream of a run gets one of these, BUF bytes of it (0: the library's own).
-char stream_buffers[2][8];
+const size_t largest_buffer = 72;
+char stream_buffers[2][largest_buffer];
 
 void set_buffer(FILE* f, int which, size_t buf)
 {
@@ -146,10 +150,11 @@ void check_conversion(const std::string& in, size_t buf, int from, int to)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size == 0)
+    if (size < 2)
         return 0;
-    size_t buf = data[0] % 9;
-    std::string in(reinterpret_cast<const char*>(data) + 1, size - 1);
+    size_t buf = data[0] % (largest_buffer + 1);
+    std::string in(data[1] % 64, 'x');
+    in.append(reinterpret_cast<const char*>(data) + 2, size - 2);
     static const char* const conversions[] = {"du", "ud", "dm", "md", "um", "mu"};
     for (const char* c : conversions)
         check_conversion(in, buf, c[0], c[1]);

@@ -69,7 +69,7 @@ void copy_file(FileStream& src, const char* src_name, FileStream& dst, const cha
         report_error("cannot write file", dst_name);
     // The size of the platform's stream buffers: each block is one read and
     // one write call, straight between the files and this block.
-    static char block[128 * 1024];
+    static char block[stream_buffer_size];
     unsigned long long written = 0;
     // A short block is the last: reading on would only meet the end again.
     for (size_t n = sizeof block; n == sizeof block; written += n) {

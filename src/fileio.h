@@ -77,6 +77,16 @@ public:
         return run;
     }
 
+    // Reads every byte the stream's buffer holds, in one step: the same
+    // bytes as that many get_byte calls, possibly none. The view holds until
+    // the next call on the stream.
+    byte_span get_buffered()
+    {
+        byte_span all = plat_buffered(stream);
+        plat_skip(stream, all.size);
+        return all;
+    }
+
     // Writes the bytes of a run, as put_byte would one by one.
     void put_run(byte_span run)
     {

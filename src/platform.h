@@ -31,10 +31,65 @@ inline int plat_putc(int c, FILE* f)
 }
 #endif
 
+// The size of every stream buffer the tool uses: large enough that a read
+// or a write reaches the system rarely, small enough that two open streams
+// stay far below a megabyte. The C library's own default is 4 KiB.
+const size_t stream_buffer_size = size_t{128} * 1024;
+
+// A view of bytes held in a stream's buffer.
+struct byte_span {
+    const char* data;
+    size_t size;
+};
+
+// The functions below look into the C library's FILE, where it is one of
+// the two the tool is built with, in the same way as the library's own getc
+// and putc: glibc, and msvcrt (the runtime of the MinGW-w64 build; not the
+// UCRT, whose FILE is opaque). Any other C library gets the byte-at-a-time
+// path: an empty view, and its own ungetc and fwrite, which is always correct.
+#if defined(_WIN32) && !defined(_UCRT)
+#define PLAT_MSVCRT 1
+
+// True when the msvcrt stream F is in STATE, _IOREAD or _IOWRT, alone. A
+// stream open for update is in neither after a seek and in one after its
+// first read or write; _cnt counts the bytes left to read in the read state
+// and the free space of the buffer in the write state.
+inline bool msvcrt_in(const FILE* f, int state)
+{
+    return (f->_flag & (_IOREAD | _IOWRT)) == state;
+}
+
+// Copies N bytes from SRC to DST, which do not overlap, in copies of a fixed
+// size, which the compiler makes a few moves. msvcrt's memcpy is a call into
+// the DLL, and under Wine a slow one for the short runs of a text (a few
+// dozen bytes, one per line): it cost as much as the rest of a conversion.
+// The last copy overlaps the one before; three bytes or fewer go one by one.
+inline void msvcrt_copy(char* dst, const char* src, size_t n)
+{
+    if (n >= 16) {
+        for (size_t i = 0; i + 16 < n; i += 16)
+            std::memcpy(dst + i, src + i, 16);
+        std::memcpy(dst + n - 16, src + n - 16, 16);
+    } else if (n >= 8) {
+        std::memcpy(dst, src, 8);
+        std::memcpy(dst + n - 8, src + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(dst, src, 4);
+        std::memcpy(dst + n - 4, src + n - 4, 4);
+    } else if (n != 0) {
+        dst[0] = src[0];
+        dst[n / 2] = src[n / 2];
+        dst[n - 1] = src[n - 1];
+    }
+}
+#endif
+
 // Pushes back C, the byte just read. Right after a read that byte still
 // stands in the stream's buffer, and stepping back over it is all that the
-// C library's push-back does there; on glibc that step is taken here without
-// a call per push-back. Elsewhere the library's own ungetc serves.
+// C library's push-back does there. On glibc and msvcrt that step is taken
+// here without a call per push-back: the read pointer that getc steps along
+// moves back (on msvcrt the count of bytes left grows with it), and the end
+// of the file is no longer seen.
 inline int plat_ungetc(int c, FILE* f)
 {
 #ifdef __GLIBC__
@@ -44,24 +99,32 @@ inline int plat_ungetc(int c, FILE* f)
         f->_flags &= ~_IO_EOF_SEEN;
         return c;
     }
+#elif defined(PLAT_MSVCRT)
+    if (msvcrt_in(f, _IOREAD) && f->_ptr > f->_base &&
+        static_cast<unsigned char>(f->_ptr[-1]) == c) {
+        --f->_ptr;
+        ++f->_cnt;
+        f->_flag &= ~_IOEOF;
+        return c;
+    }
 #endif
     return ungetc(c, f);
 }
 
-// A view of bytes held in a stream's buffer.
-struct byte_span {
-    const char* data;
-    size_t size;
-};
-
 // The bytes a read stream holds in its buffer and has not handed out yet,
 // valid until the next operation on the stream. On glibc that is the span
-// between the read pointers that getc itself steps along. Elsewhere the view
-// is empty and the caller reads byte by byte, which is always correct.
+// between the read pointers that getc itself steps along; a stream that is
+// writing has none there. On msvcrt it is the _cnt bytes at _ptr that getc
+// takes, only in the read state. Elsewhere the view is empty and the caller
+// reads byte by byte.
 inline byte_span plat_buffered(FILE* f)
 {
 #ifdef __GLIBC__
     return {f->_IO_read_ptr, static_cast<size_t>(f->_IO_read_end - f->_IO_read_ptr)};
+#elif defined(PLAT_MSVCRT)
+    if (msvcrt_in(f, _IOREAD) && f->_cnt > 0)
+        return {f->_ptr, static_cast<size_t>(f->_cnt)};
+    return {nullptr, 0};
 #else
     static_cast<void>(f);
     return {nullptr, 0};
@@ -73,15 +136,20 @@ inline void plat_skip(FILE* f, size_t n)
 {
 #ifdef __GLIBC__
     f->_IO_read_ptr += n;
+#elif defined(PLAT_MSVCRT)
+    f->_ptr += n;
+    f->_cnt -= static_cast<int>(n);
 #else
     static_cast<void>(f);
     static_cast<void>(n);
 #endif
 }
 
-// Writes N bytes, as N calls of plat_putc would. On glibc bytes that fit the
-// buffer are stored there directly, where putc would store them; the library
-// flushes when they do not, at the same buffer boundaries as putc.
+// Writes N bytes, as N calls of plat_putc would. Bytes that fit the buffer
+// are stored there directly, where putc would store them: on glibc between
+// the write pointers, on msvcrt at _ptr within the _cnt bytes of free space
+// of a stream in its write state. The library flushes when they do not fit,
+// at the same buffer boundaries as putc.
 inline void plat_write(const char* data, size_t n, FILE* f)
 {
 #ifdef __GLIBC__
@@ -91,6 +159,14 @@ inline void plat_write(const char* data, size_t n, FILE* f)
         return;
     }
     fwrite_unlocked(data, 1, n, f);
+#elif defined(PLAT_MSVCRT)
+    if (msvcrt_in(f, _IOWRT) && f->_cnt >= 0 && n <= static_cast<size_t>(f->_cnt)) {
+        msvcrt_copy(f->_ptr, data, n);
+        f->_ptr += n;
+        f->_cnt -= static_cast<int>(n);
+        return;
+    }
+    fwrite(data, 1, n, f);
 #else
     fwrite(data, 1, n, f);
 #endif

@@ -19,10 +19,6 @@
 
 namespace {
 
-// Large enough that a read or a write reaches the system rarely; small
-// enough that two open streams stay far below a megabyte.
-const size_t stream_buffer_size = size_t{128} * 1024;
-
 // The C library takes a buffer size only together with the buffer: without
 // one it keeps a buffer of the file system's block size (4 KiB), a system
 // call per 4 KiB. The tool has at most two streams open at a time, so a few

@@ -29,10 +29,6 @@ struct find_handle {
 
 namespace {
 
-// Large enough that a read or a write reaches the system rarely; the
-// runtime's own buffer is 4 KiB.
-const size_t stream_buffer_size = 128 * 1024;
-
 bool is_blank(char c)
 {
     return c == ' ' || c == '\t';

@@ -1,7 +1,9 @@
 // The line-ending scanners over real files, through the platform's streams.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "expected_text.h"
 #include "scan.h"
@@ -31,6 +33,17 @@ int detect(const std::string& input)
     FileStream in;
     in.open(src.name(), open_read);
     return detect_line_endings(in);
+}
+
+// ENDINGS, each after a line of 37 ordinary bytes, and one such line after
+// them: the endings then fall in lanes of sixteen bytes, and at each place
+// in a lane, as the detector takes them.
+std::string spaced(std::initializer_list<const char*> endings)
+{
+    std::string text;
+    for (const char* e : endings)
+        text += std::string(37, 'x') + e;
+    return text + std::string(37, 'x');
 }
 
 const char* const conversions[] = {"du", "ud", "dm", "md", "um", "mu"};
@@ -90,6 +103,16 @@ TEST(scan, detection_reads_the_byte_after_a_lone_cr_again)
         {"\r\r", FOUND_MAC},
         {"\r\n\r", FOUND_DOS | FOUND_MAC},
         {"\rx\n\r\n", FOUND_DOS | FOUND_UNIX | FOUND_MAC},
+        // One kind after another, in each order: every set of kinds still
+        // looked for meets a lane in which a new one ends.
+        {spaced({"\r\n", "\n", "\r"}), FOUND_DOS | FOUND_UNIX | FOUND_MAC},
+        {spaced({"\n", "\r", "\r\n"}), FOUND_DOS | FOUND_UNIX | FOUND_MAC},
+        {spaced({"\r", "\r\n", "\n"}), FOUND_DOS | FOUND_UNIX | FOUND_MAC},
+        {spaced({"\r\n", "\r\n", "\r"}), FOUND_DOS | FOUND_MAC},
+        {spaced({"\n", "\n", "\r\n"}), FOUND_DOS | FOUND_UNIX},
+        {spaced({"\r", "\n", "\n"}), FOUND_UNIX | FOUND_MAC},
+        {spaced({"\r\r\n", "\r\r\n"}), FOUND_DOS | FOUND_MAC},
+        {spaced({"\n", "\r\n"}) + "\r", FOUND_DOS | FOUND_UNIX | FOUND_MAC},
     };
     for (const auto& c : cases)
         EXPECT_EQ(detect(c.input), c.found) << ::testing::PrintToString(c.input);
@@ -99,8 +122,15 @@ TEST(scan, line_endings_across_the_stream_buffer_boundary)
 {
     // The platform's streams read and write 128 KiB at a time: a pair, a
     // pushed-back byte or a run of ordinary bytes split across two buffers
-    // must still be seen whole.
-    const size_t buffer = 128 * 1024;
+    // must still be seen whole, and so must one split across two of the
+    // detector's lanes, at the start of a file.
+    const size_t buffer = stream_buffer_size;
+    std::vector<size_t> pads;
+    for (size_t pad = 0; pad <= 33; ++pad)
+        pads.push_back(pad);
+    for (size_t pad = buffer - 3; pad <= buffer + 1; ++pad)
+        pads.push_back(pad);
+    const std::string tail = "yz" + std::string(32, 'w');
     const struct {
         std::string seq;
         const char* conv;
@@ -112,16 +142,18 @@ TEST(scan, line_endings_across_the_stream_buffer_boundary)
         {"\r\r\n", "du", "\r\n", FOUND_DOS | FOUND_MAC},
         {"\r\r\n", "md", "\r\n\r\n", FOUND_DOS | FOUND_MAC},
         {"\r\r", "mu", "\n\n", FOUND_MAC},
+        {"\r\n\n", "dm", "\r\n", FOUND_DOS | FOUND_UNIX},
+        {"\n\r", "ud", "\r\n\r", FOUND_UNIX | FOUND_MAC},
     };
-    for (size_t pad = buffer - 3; pad <= buffer + 1; ++pad) {
+    for (size_t pad : pads) {
         const std::string head(pad, 'x');
         for (const auto& c : cases) {
             SCOPED_TRACE(::testing::PrintToString(c.seq) + " after " + std::to_string(pad));
-            EXPECT_TRUE(convert(head + c.seq + "yz", c.conv[0], c.conv[1]) == head + c.out + "yz");
+            EXPECT_TRUE(convert(head + c.seq + tail, c.conv[0], c.conv[1]) == head + c.out + tail);
             // Before the text, the ending shifts the output against the
             // input: runs then cross the output buffer's edge, not the input's.
-            EXPECT_TRUE(convert(c.seq + head + "yz", c.conv[0], c.conv[1]) == c.out + head + "yz");
-            EXPECT_EQ(detect(head + c.seq + "yz"), c.found);
+            EXPECT_TRUE(convert(c.seq + head + tail, c.conv[0], c.conv[1]) == c.out + head + tail);
+            EXPECT_EQ(detect(head + c.seq + tail), c.found);
         }
     }
 }

@@ -139,4 +139,55 @@ TEST_F(stream_buffer_test, opening_for_writing_neither_creates_nor_empties_a_fil
     }
 }
 
+TEST_F(stream_buffer_test, the_view_of_the_buffer_holds_what_the_reads_would_hand_out)
+{
+#if !defined(__GLIBC__) && !defined(PLAT_MSVCRT)
+    GTEST_SKIP() << "this C library's streams are read a byte at a time, without a view";
+#endif
+    const struct {
+        open_mode mode;
+        int reads;         // bytes read first
+        bool unget;        // the last of them pushed back
+        bool write;        // then, after a seek, a byte written
+        const char* view;  // what the view holds then
+    } cases[] = {
+        {open_read, 1, false, false, "bcdef"},
+        {open_read, 3, false, false, "def"},
+        {open_read, 3, true, false, "cdef"},
+        {open_read, 6, false, false, ""},
+        {open_update, 1, false, false, "bcdef"},
+        {open_update, 1, true, false, "abcdef"},
+        // A stream that writes has no bytes to read: msvcrt's count then
+        // holds the free space of the buffer.
+        {open_update, 1, false, true, ""},
+    };
+    write_bytes("f", "abcdef");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.reads) + (c.unget ? " unget" : "") +
+                     (c.write ? " write" : ""));
+        FILE* f = plat_open(path("f").c_str(), SIZE_MAX, c.mode);
+        ASSERT_NE(f, nullptr);
+        int b = 0;
+        for (int i = 0; i < c.reads; ++i)
+            b = plat_getc(f);
+        if (c.unget) {
+            ASSERT_EQ(plat_ungetc(b, f), b);
+        }
+        if (c.write) {
+            ASSERT_EQ(fseek(f, 0, SEEK_CUR), 0);
+            plat_putc('x', f);
+        }
+        byte_span view = plat_buffered(f);
+        EXPECT_EQ(std::string(view.data, view.size), c.view);
+        // Handing out the view but its last byte leaves that byte to read.
+        if (view.size != 0) {
+            plat_skip(f, view.size - 1);
+            EXPECT_EQ(plat_getc(f), 'f');
+            EXPECT_EQ(plat_getc(f), EOF);
+        }
+        ASSERT_TRUE(plat_close(f));
+    }
+    EXPECT_EQ(read_bytes("f"), "axcdef");
+}
+
 }  // namespace
