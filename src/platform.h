@@ -181,11 +181,14 @@ enum open_mode {
                   // empties it)
 };
 
-// Starts the process: adjusts the argument vector where the platform's own
-// start-up does not build it the way the tool expects, and sees that no file
-// can be opened as a standard stream. False when a closed standard stream
-// cannot be filled.
-bool plat_startup(int* argc, char*** argv);
+// Starts the process: sees that no file can be opened as a standard
+// stream. False when a closed standard stream cannot be filled.
+bool plat_startup();
+
+// The command line as one line of text, where the system hands a program
+// no more than that (Windows) and its runtime's splitting is not the tool's;
+// null where the arguments come one by one.
+const char* plat_command_line();
 
 // The system's code page for names and paths: on POSIX systems that of the
 // locale the environment sets for LC_CTYPE (which the process then takes),

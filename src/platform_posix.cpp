@@ -195,7 +195,7 @@ extern "C" void on_signal(int sig)
 
 }  // namespace
 
-bool plat_startup(int*, char***)
+bool plat_startup()
 {
     // A standard descriptor left closed would be the next one that a file
     // gets, and what is printed would land in that file. Each is filled with
@@ -209,6 +209,12 @@ bool plat_startup(int*, char***)
     // driver reports through its exit code, not a silent death mid-run.
     signal(SIGPIPE, SIG_IGN);
     return true;
+}
+
+const char* plat_command_line()
+{
+    // The system hands the arguments over one by one.
+    return nullptr;
 }
 
 code_page plat_code_page()

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include <fcntl.h>
 #include <io.h>
@@ -28,43 +27,6 @@ struct find_handle {
 };
 
 namespace {
-
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-// Splits LINE in place into arguments at blanks and tabs outside double
-// quotes. The quotes are dropped and every other byte stays: a backslash is
-// a path separator here, never an escape, so "C:\dir\" is C:\dir\ and not a
-// quote. The write position never passes the read position.
-std::vector<char*> split_arguments(char* line)
-{
-    std::vector<char*> args;
-    char* in = line;
-    char* out = line;
-    while (true) {
-        while (is_blank(*in))
-            ++in;
-        if (!*in)
-            return args;
-        args.push_back(out);
-        bool quoted = false;
-        for (; *in && (quoted || !is_blank(*in)); ++in) {
-            if (*in == '"')
-                quoted = !quoted;
-            else
-                *out++ = *in;
-        }
-        // The byte ending the argument (a blank or the line's end) has been
-        // read, so its place can hold the terminator.
-        bool at_end = !*in;
-        *out++ = '\0';
-        if (at_end)
-            return args;
-        ++in;
-    }
-}
 
 // S, a string of the ANSI code page, in UTF-16 into *OUT; false when S is
 // no such string.
@@ -265,22 +227,16 @@ code_page plat_code_page()
     return cp;
 }
 
-bool plat_startup(int* argc, char*** argv)
+bool plat_startup()
+{
+    return true;
+}
+
+const char* plat_command_line()
 {
     // The runtime's own splitting takes a backslash before a quote as an
     // escape; the tool's names are DOS paths, so the line is split afresh.
-    // The vector lives as long as the process.
-    const char* line = GetCommandLineA();
-    char* copy = new char[strlen(line) + 1];
-    strcpy(copy, line);
-    std::vector<char*> args = split_arguments(copy);
-    char** vec = new char*[args.size() + 1];
-    for (size_t i = 0; i < args.size(); ++i)
-        vec[i] = args[i];
-    vec[args.size()] = nullptr;
-    *argc = static_cast<int>(args.size());
-    *argv = vec;
-    return true;
+    return GetCommandLineA();
 }
 
 FILE* plat_open(const char* name, size_t typed, open_mode mode)
