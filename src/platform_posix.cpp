@@ -145,11 +145,10 @@ int open_fd(const char* name, size_t typed, open_mode mode)
 FILE* open_stream(int fd, const char* mode)
 {
     FILE* f = fdopen(fd, mode);
-    if (!f) {
+    if (f)
+        attach_buffer(f);
+    else
         close(fd);
-        return nullptr;
-    }
-    attach_buffer(f);
     return f;
 }
 
@@ -397,6 +396,12 @@ bool listed(const find_handle* h, const dirent* e, find_entry* out)
 
 }  // namespace
 
+void plat_find_close(find_handle* h)
+{
+    closedir(h->dir);
+    delete h;
+}
+
 find_handle* plat_find_first(const char* dir, find_entry* out)
 {
     // A ':' names a drive, which POSIX lacks.
@@ -421,10 +426,4 @@ bool plat_find_next(find_handle* h, find_entry* out)
             return true;
     }
     return false;
-}
-
-void plat_find_close(find_handle* h)
-{
-    closedir(h->dir);
-    delete h;
 }
