@@ -43,8 +43,9 @@ std::vector<char*> split_arguments(char* line)
 
 void split_command_line(const char* line, int* argc, char*** argv)
 {
-    char* copy = new char[std::strlen(line) + 1];
-    std::strcpy(copy, line);
+    size_t size = std::strlen(line) + 1;
+    char* copy = new char[size];
+    std::memcpy(copy, line, size);
     std::vector<char*> args = split_arguments(copy);
     char** vec = new char*[args.size() + 1];
     for (size_t i = 0; i < args.size(); ++i)
