@@ -2,7 +2,8 @@
 // a byte at a time: every conversion and the detection on arbitrary bytes,
 // through streams with buffers as small as one byte so that the look-ahead
 // and its push-back meet every buffer boundary, and large enough to hold a
-// few of the detector's lanes of sixteen bytes.
+// few of the detector's lanes of sixteen bytes and the converter's chunks of
+// sixty-four.
 //
 // Input: the first byte picks the stream buffer size, the second how many
 // ordinary bytes come before the rest, so that the same bytes meet the
@@ -75,7 +76,7 @@ size_t count_type(const std::string& in, int type)
 
 // The C library applies a buffer size only together with the buffer: each
 // stream of a run gets one of these, BUF bytes of it (0: the library's own).
-const size_t largest_buffer = 72;
+const size_t largest_buffer = 255;
 char stream_buffers[2][largest_buffer];
 
 void set_buffer(FILE* f, int which, size_t buf)
@@ -152,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 2)
         return 0;
-    size_t buf = data[0] % (largest_buffer + 1);
+    size_t buf = data[0];
     std::string in(data[1] % 64, 'x');
     in.append(reinterpret_cast<const char*>(data) + 2, size - 2);
     static const char* const conversions[] = {"du", "ud", "dm", "md", "um", "mu"};

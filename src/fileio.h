@@ -6,10 +6,6 @@
 
 #include <cstdint>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 extern const char temp_file_name[];
 
 // Prints "error : MSG : SUBJECT." (or "error : MSG.") on standard output and
@@ -24,30 +20,8 @@ extern const char temp_file_name[];
 // be written: a run whose output was lost does not report success.
 [[noreturn]] void finish(int code);
 
-// The length of the run of bytes at DATA that holds no CR and no LF, at most
-// SIZE. Sixteen bytes are compared at a time where the processor can.
-inline size_t run_length(const char* data, size_t size)
-{
-    const char cr = 0x0D;
-    const char lf = 0x0A;
-    size_t i = 0;
-#ifdef __SSE2__
-    const __m128i crs = _mm_set1_epi8(cr);
-    const __m128i lfs = _mm_set1_epi8(lf);
-    for (; i + 16 <= size; i += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, crs), _mm_cmpeq_epi8(v, lfs)));
-        if (hits != 0)
-            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
-    }
-#endif
-    while (i < size && data[i] != cr && data[i] != lf)
-        ++i;
-    return i;
-}
-
 // One open file, read or written through the platform's buffered stream a
-// byte at a time, or a run of ordinary bytes at a time. Owns the stream;
+// byte at a time, or straight in its buffer. Owns the stream;
 // never copied.
 class FileStream {
 public:
@@ -66,33 +40,29 @@ public:
     void put_byte(int b) { plat_putc(b, stream); }
     void unget_byte(int b);
 
-    // Reads the bytes up to the next CR or LF, as far as the stream's buffer
-    // holds them, in one step: the same bytes as that many get_byte calls,
+    // The bytes the stream's buffer holds and has not handed out yet,
     // possibly none. The view holds until the next call on the stream.
-    byte_span get_run()
-    {
-        byte_span run = plat_buffered(stream);
-        run.size = run_length(run.data, run.size);
-        plat_skip(stream, run.size);
-        return run;
-    }
+    byte_span buffered() const { return plat_buffered(stream); }
+
+    // Hands out the first N bytes of buffered(), as N get_byte calls would.
+    void skip(size_t n) { plat_skip(stream, n); }
 
     // Reads every byte the stream's buffer holds, in one step: the same
-    // bytes as that many get_byte calls, possibly none. The view holds until
-    // the next call on the stream.
+    // bytes as that many get_byte calls, possibly none.
     byte_span get_buffered()
     {
-        byte_span all = plat_buffered(stream);
-        plat_skip(stream, all.size);
+        byte_span all = buffered();
+        skip(all.size);
         return all;
     }
 
-    // Writes the bytes of a run, as put_byte would one by one.
-    void put_run(byte_span run)
-    {
-        if (run.size != 0)
-            plat_write(run.data, run.size, stream);
-    }
+    // The free space of the stream's buffer, possibly none. The view holds
+    // until the next call on the stream.
+    room_span room() const { return plat_room(stream); }
+
+    // Writes the first N bytes of room(), once filled in, as N put_byte
+    // calls would.
+    void commit(size_t n) { plat_commit(stream, n); }
 
     // True once a read or a write on the stream has failed.
     bool failed() const { return ferror(stream) != 0; }

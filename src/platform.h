@@ -42,6 +42,12 @@ struct byte_span {
     size_t size;
 };
 
+// A view of free space in a stream's buffer.
+struct room_span {
+    char* data;
+    size_t size;
+};
+
 // The functions below look into the C library's FILE, where it is one of
 // the two the tool is built with, in the same way as the library's own getc
 // and putc: glibc, and msvcrt (the runtime of the MinGW-w64 build; not the
@@ -59,29 +65,6 @@ inline bool msvcrt_in(const FILE* f, int state)
     return (f->_flag & (_IOREAD | _IOWRT)) == state;
 }
 
-// Copies N bytes from SRC to DST, which do not overlap, in copies of a fixed
-// size, which the compiler makes a few moves. msvcrt's memcpy is a call into
-// the DLL, and under Wine a slow one for the short runs of a text (a few
-// dozen bytes, one per line): it cost as much as the rest of a conversion.
-// The last copy overlaps the one before; three bytes or fewer go one by one.
-inline void msvcrt_copy(char* dst, const char* src, size_t n)
-{
-    if (n >= 16) {
-        for (size_t i = 0; i + 16 < n; i += 16)
-            std::memcpy(dst + i, src + i, 16);
-        std::memcpy(dst + n - 16, src + n - 16, 16);
-    } else if (n >= 8) {
-        std::memcpy(dst, src, 8);
-        std::memcpy(dst + n - 8, src + n - 8, 8);
-    } else if (n >= 4) {
-        std::memcpy(dst, src, 4);
-        std::memcpy(dst + n - 4, src + n - 4, 4);
-    } else if (n != 0) {
-        dst[0] = src[0];
-        dst[n / 2] = src[n / 2];
-        dst[n - 1] = src[n - 1];
-    }
-}
 #endif
 
 // Pushes back C, the byte just read. Right after a read that byte still
@@ -145,30 +128,39 @@ inline void plat_skip(FILE* f, size_t n)
 #endif
 }
 
-// Writes N bytes, as N calls of plat_putc would. Bytes that fit the buffer
-// are stored there directly, where putc would store them: on glibc between
-// the write pointers, on msvcrt at _ptr within the _cnt bytes of free space
-// of a stream in its write state. The library flushes when they do not fit,
-// at the same buffer boundaries as putc.
-inline void plat_write(const char* data, size_t n, FILE* f)
+// The free space of a write stream's buffer, where putc would store its next
+// bytes, valid until the next operation on the stream. On glibc that is the
+// span between the write pointers that putc itself steps along (none until
+// a first write has set the buffer up); on msvcrt the _cnt bytes at _ptr of
+// a stream in its write state. Elsewhere the view is empty and the caller
+// writes byte by byte.
+inline room_span plat_room(FILE* f)
 {
 #ifdef __GLIBC__
-    if (n <= static_cast<size_t>(f->_IO_write_end - f->_IO_write_ptr)) {
-        std::memcpy(f->_IO_write_ptr, data, n);
-        f->_IO_write_ptr += n;
-        return;
-    }
-    fwrite_unlocked(data, 1, n, f);
+    return {f->_IO_write_ptr, static_cast<size_t>(f->_IO_write_end - f->_IO_write_ptr)};
 #elif defined(PLAT_MSVCRT)
-    if (msvcrt_in(f, _IOWRT) && f->_cnt >= 0 && n <= static_cast<size_t>(f->_cnt)) {
-        msvcrt_copy(f->_ptr, data, n);
-        f->_ptr += n;
-        f->_cnt -= static_cast<int>(n);
-        return;
-    }
-    fwrite(data, 1, n, f);
+    if (msvcrt_in(f, _IOWRT) && f->_cnt > 0)
+        return {f->_ptr, static_cast<size_t>(f->_cnt)};
+    return {nullptr, 0};
 #else
-    fwrite(data, 1, n, f);
+    static_cast<void>(f);
+    return {nullptr, 0};
+#endif
+}
+
+// Hands the first N bytes of plat_room's view, once written, to the stream,
+// as N calls of plat_putc would: the library flushes them with the rest of
+// the buffer, when the next write finds it full.
+inline void plat_commit(FILE* f, size_t n)
+{
+#ifdef __GLIBC__
+    f->_IO_write_ptr += n;
+#elif defined(PLAT_MSVCRT)
+    f->_ptr += n;
+    f->_cnt -= static_cast<int>(n);
+#else
+    static_cast<void>(f);
+    static_cast<void>(n);
 #endif
 }
 

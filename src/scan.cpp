@@ -1,32 +1,46 @@
 #include "scan.h"
 
+#include <cstdint>
+#include <cstring>
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
 namespace {
 
-const int CR = 0x0D;
-const int LF = 0x0A;
+const char CR = 0x0D;
+const char LF = 0x0A;
 
-void put_ending(FileStream& out, int type)
+// The bytes a line ending is written as.
+struct ending {
+    char bytes[2];
+    size_t size;
+};
+
+ending ending_of(int type)
 {
-    if (type != 'u')
-        out.put_byte(CR);
-    if (type != 'm')
-        out.put_byte(LF);
+    if (type == 'd')
+        return {{CR, LF}, 2};
+    return {{type == 'u' ? LF : CR, 0}, 1};
 }
 
-// The letter each type of line ending is written as, worked out once per file
+void put_ending(FileStream& out, const ending& e)
+{
+    for (size_t k = 0; k < e.size; ++k)
+        out.put_byte(e.bytes[k]);
+}
+
+// What each type of line ending is written as, worked out once per file
 // rather than once per ending.
 struct ending_map {
-    int dos;
-    int unix_type;
-    int mac;
+    ending dos;
+    ending unix_type;
+    ending mac;
 
     ending_map(int from, int to)
-        : dos(from == 'd' ? to : 'd'), unix_type(from == 'u' ? to : 'u'),
-          mac(from == 'm' ? to : 'm')
+        : dos(ending_of(from == 'd' ? to : 'd')), unix_type(ending_of(from == 'u' ? to : 'u')),
+          mac(ending_of(from == 'm' ? to : 'm'))
     {
     }
 };
@@ -184,22 +198,86 @@ struct detection {
 
 }  // namespace
 
-// Almost every byte of a text is an ordinary one: after each, the run of
-// ordinary bytes that follows is taken in one step. A byte that ends a line
-// is not followed by a run, so a text of nothing but line endings costs no
-// more than reading it byte by byte.
+// The bytes the converter looks at in one step where it can.
+const size_t chunk_size = 64;
+
+// The CR and LF bytes among the chunk_size bytes at P, byte k as bit k.
+uint64_t ending_mask(const char* p)
+{
+    uint64_t mask = 0;
+#ifdef __SSE2__
+    for (size_t q = 0; q < chunk_size; q += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + q));
+        __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(CR)), _mm_cmpeq_epi8(v, _mm_set1_epi8(LF)));
+        mask |= uint64_t(unsigned(_mm_movemask_epi8(hits))) << q;
+    }
+#else
+    for (size_t k = 0; k < chunk_size; ++k)
+        mask |= uint64_t(p[k] == CR || p[k] == LF) << k;
+#endif
+    return mask;
+}
+
+// Converts the bytes that the input stream's buffer holds straight into the
+// free space of the output stream's buffer, a chunk at a time. The chunks lie
+// at fixed steps, so that finding the line endings in one waits for nothing
+// in the one before. Between two line endings a whole chunk's worth of bytes
+// is copied, a copy of a fixed size that the compiler makes a few moves
+// (msvcrt's memcpy is a call into the DLL, and under Wine a slow one); the
+// next copy or ending overwrites what is past the run. Each step so reads up
+// to a chunk and a byte past its chunk and writes up to three chunks: it
+// stops where either buffer holds less, and the byte path takes the rest.
+void convert_buffered(FileStream& in, FileStream& out, const ending_map& map)
+{
+    const byte_span src = in.buffered();
+    const room_span dst = out.room();
+    size_t i = 0;
+    size_t o = 0;
+    while (i + 2 * chunk_size + 1 <= src.size && o + 3 * chunk_size <= dst.size) {
+        const char* chunk = src.data + i;
+        size_t start = 0;  // the first byte of the chunk not written yet
+        for (uint64_t mask = ending_mask(chunk); mask != 0; mask &= mask - 1) {
+            size_t k = size_t(__builtin_ctzll(mask));
+            std::memcpy(dst.data + o, chunk + start, chunk_size);
+            o += k - start;
+            size_t used = 1;
+            const ending* e = &map.unix_type;
+            if (chunk[k] == CR) {
+                used += chunk[k + 1] == LF;
+                e = used == 2 ? &map.dos : &map.mac;
+            }
+            std::memcpy(dst.data + o, e->bytes, 2);
+            o += e->size;
+            start = k + used;
+            // The LF of a CR LF pair is no ending of its own.
+            mask &= mask - (used - 1);
+        }
+        // The rest of the chunk; a CR LF pair at its end took the first byte
+        // of the next one.
+        size_t end = start > chunk_size ? start : chunk_size;
+        std::memcpy(dst.data + o, chunk + start, chunk_size);
+        o += end - start;
+        i += end;
+    }
+    in.skip(i);
+    out.commit(o);
+}
+
+// The byte path takes the bytes one by one where the buffers do not let the
+// lanes run: the first of each buffer that is read, the last few before the
+// end of either buffer, and every byte where the C library gives no view of
+// its buffers.
 void convert_line_endings(FileStream& in, FileStream& out, int from, int to)
 {
     const ending_map map(from, to);
     for (int b; (b = in.get_byte()) != EOF;) {
-        if (b == LF) {
+        if (b == LF)
             put_ending(out, map.unix_type);
-        } else if (b == CR) {
+        else if (b == CR)
             put_ending(out, pair_completed(in) ? map.dos : map.mac);
-        } else {
+        else
             out.put_byte(b);
-            out.put_run(in.get_run());
-        }
+        convert_buffered(in, out, map);
     }
 }
 
