@@ -12,7 +12,8 @@ enum {
 };
 
 // Copies IN to OUT, writing every line ending of type FROM ('d' CR LF,
-// 'u' LF, 'm' CR) as type TO and every other byte unchanged.
+// 'u' LF, 'm' CR) as type TO, another of the three, and every other byte
+// unchanged.
 void convert_line_endings(FileStream& in, FileStream& out, int from, int to);
 
 // Reads IN to its end and returns the FOUND_ bits of the endings it holds.
