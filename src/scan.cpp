@@ -240,36 +240,36 @@ void convert_buffered(FileStream& in, FileStream& out)
 {
     const byte_span src = in.buffered();
     const room_span dst = out.room();
-    size_t i = 0;
-    size_t o = 0;
-    while (i + 2 * chunk_size + 1 <= src.size && o + 3 * chunk_size <= dst.size) {
-        const char* chunk = src.data + i;
-        size_t start = 0;  // the first byte of the chunk not written yet
-        for (chunk_mask mask = ending_mask(chunk); mask != 0; mask &= mask - 1) {
-            size_t k = lowest_bit(mask);
-            std::memcpy(dst.data + o, chunk + start, chunk_size);
-            o += k - start;
-            start = k + 1;
-            if (chunk[k] == LF) {
-                o += put_ending_at<written(from, to, 'u')>(dst.data + o);
-            } else if (chunk[k + 1] == LF) {
-                o += put_ending_at<written(from, to, 'd')>(dst.data + o);
-                ++start;
+    const char* p = src.data;  // the first byte not converted yet
+    char* w = dst.data;        // where its conversion goes
+    while (size_t(src.data + src.size - p) >= 2 * chunk_size + 1 &&
+           size_t(dst.data + dst.size - w) >= 3 * chunk_size) {
+        const char* run = p;  // the first byte not written yet
+        for (chunk_mask mask = ending_mask(p); mask != 0; mask &= mask - 1) {
+            const char* e = p + lowest_bit(mask);
+            std::memcpy(w, run, chunk_size);
+            w += e - run;
+            run = e + 1;
+            if (*e == LF) {
+                w += put_ending_at<written(from, to, 'u')>(w);
+            } else if (e[1] == LF) {
+                w += put_ending_at<written(from, to, 'd')>(w);
+                ++run;
                 // The LF of the pair is no ending of its own.
                 mask &= mask - 1;
             } else {
-                o += put_ending_at<written(from, to, 'm')>(dst.data + o);
+                w += put_ending_at<written(from, to, 'm')>(w);
             }
         }
         // The rest of the chunk; a CR LF pair at its end took the first byte
         // of the next one.
-        size_t end = start > chunk_size ? start : chunk_size;
-        std::memcpy(dst.data + o, chunk + start, chunk_size);
-        o += end - start;
-        i += end;
+        const char* next = run > p + chunk_size ? run : p + chunk_size;
+        std::memcpy(w, run, chunk_size);
+        w += next - run;
+        p = next;
     }
-    in.skip(i);
-    out.commit(o);
+    in.skip(size_t(p - src.data));
+    out.commit(size_t(w - dst.data));
 }
 
 // The byte path takes the bytes one by one where the buffers do not let the

@@ -123,14 +123,15 @@ TEST(scan, line_endings_across_the_stream_buffer_boundary)
     // The platform's streams read and write 128 KiB at a time: a pair, a
     // pushed-back byte or a run of ordinary bytes split across two buffers
     // must still be seen whole, and so must one split across two of the
-    // detector's lanes, at the start of a file.
+    // detector's lanes or two of the converter's chunks of up to 64 bytes,
+    // at the start of a file.
     const size_t buffer = stream_buffer_size;
     std::vector<size_t> pads;
-    for (size_t pad = 0; pad <= 33; ++pad)
+    for (size_t pad = 0; pad <= 130; ++pad)
         pads.push_back(pad);
     for (size_t pad = buffer - 3; pad <= buffer + 1; ++pad)
         pads.push_back(pad);
-    const std::string tail = "yz" + std::string(32, 'w');
+    const std::string tail = "yz" + std::string(200, 'w');
     const struct {
         std::string seq;
         const char* conv;
