@@ -21,8 +21,7 @@ extern const char temp_file_name[];
 [[noreturn]] void finish(int code);
 
 // One open file, read or written through the platform's buffered stream a
-// byte at a time, or straight in its buffer. Owns the stream;
-// never copied.
+// byte at a time, or straight in its buffer. Owns the stream; never copied.
 class FileStream {
 public:
     FILE* stream = nullptr;

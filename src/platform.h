@@ -7,7 +7,6 @@
 #include "mbchar.h"
 
 #include <cstdio>
-#include <cstring>
 
 // Fast byte access to a buffered stream. The stream is only ever used by
 // this single thread, so the unlocked forms are safe and save a lock per byte.
