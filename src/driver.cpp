@@ -147,8 +147,7 @@ bool unchanged(FileStream& in, const file_stamp& read)
 // conversion left in the temporary file).
 bool open_for_update(FileStream& file, const char* name, size_t typed)
 {
-    file.stream = plat_open(name, typed, open_update);
-    if (file.stream)
+    if (file.try_open(name, open_update, typed))
         return true;
     file.open(name, open_read, typed);
     return false;

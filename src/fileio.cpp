@@ -37,10 +37,22 @@ FileStream::~FileStream()
         close();
 }
 
+bool FileStream::try_open(const char* name, open_mode mode, size_t typed)
+{
+    file_stamp stamp;
+    stream = plat_open(name, typed, mode, &stamp);
+    // The read-only mark holds for the superuser too, as the DOS attribute
+    // does; the system itself may let such a user write the file.
+    if (stream && (!stamp.regular || (mode != open_read && stamp.read_only))) {
+        plat_close(stream);
+        stream = nullptr;
+    }
+    return stream != nullptr;
+}
+
 void FileStream::open(const char* name, open_mode mode, size_t typed)
 {
-    stream = plat_open(name, typed, mode);
-    if (!stream)
+    if (!try_open(name, mode, typed))
         report_error("cannot open file", name);
 }
 

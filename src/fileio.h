@@ -32,7 +32,11 @@ public:
     FileStream& operator=(const FileStream&) = delete;
 
     // Opens NAME, of which the user typed the first TYPED bytes (see
-    // plat_open); "cannot open file" ends the run when that fails.
+    // plat_open), when it is a regular file, and for writing only when it is
+    // not read-only, whoever runs the tool; false when it is not opened.
+    bool try_open(const char* name, open_mode mode, size_t typed = SIZE_MAX);
+
+    // try_open, where "cannot open file" ends the run when it fails.
     void open(const char* name, open_mode mode, size_t typed = SIZE_MAX);
 
     int get_byte() { return plat_getc(stream); }

@@ -186,16 +186,6 @@ const char* plat_command_line();
 // on Windows the ANSI code page.
 code_page plat_code_page();
 
-// Opens a buffered, untranslated stream on a DOS-style path, or returns null.
-// A read-only file (and anything but a regular file) is never opened for
-// writing, whoever runs the tool. Symbolic links are followed only within
-// the first TYPED bytes of NAME, the part the user typed; after them every
-// directory, and the file, must be no link (SIZE_MAX: all of NAME typed).
-FILE* plat_open(const char* name, size_t typed, open_mode mode);
-
-// Closes a stream; false when the close, or a write before it, failed.
-bool plat_close(FILE* f);
-
 // What identifies a file, its size and modification time, whether it is
 // marked read-only (the owner may not write it), and what it is.
 struct file_stamp {
@@ -209,6 +199,16 @@ struct file_stamp {
     unsigned long links;  // how many names it has
     bool own;             // it belongs to the user who runs the tool
 };
+
+// Opens a buffered, untranslated stream on a DOS-style path and fills *STAMP
+// for the file it opened, or returns null. Symbolic links are followed only
+// within the first TYPED bytes of NAME, the part the user typed; after them
+// every directory, and the file, must be no link (SIZE_MAX: all of NAME
+// typed). What kind of file it opened, the caller judges.
+FILE* plat_open(const char* name, size_t typed, open_mode mode, file_stamp* stamp);
+
+// Closes a stream; false when the close, or a write before it, failed.
+bool plat_close(FILE* f);
 
 // Fills *out for the open stream; false when the system cannot tell.
 bool plat_stamp(FILE* f, file_stamp* out);

@@ -69,15 +69,6 @@ int open_flags(open_mode mode)
     return flags | (mode == open_read ? O_RDONLY : O_RDWR);
 }
 
-// A regular file, and for writing one whose owner may write it: the DOS
-// read-only attribute holds for the superuser too.
-bool usable(const struct stat& st, open_mode mode)
-{
-    if (!S_ISREG(st.st_mode))
-        return false;
-    return mode == open_read || (st.st_mode & S_IWUSR) != 0;
-}
-
 // Opens the directory part of PATH, its first END bytes, following symbolic
 // links within its first TYPED bytes only: each directory after them is
 // entered through the one before it, and only when it is no link, so that a
@@ -129,13 +120,24 @@ int open_path(const std::string& path, size_t typed, int flags)
     return openat(last_dir.fd, path.c_str() + end, flags | O_NOFOLLOW);
 }
 
-int open_fd(const char* name, size_t typed, open_mode mode)
+// Fills *OUT from what the system tells of a file; true.
+bool stamp_of(const struct stat& st, file_stamp* out)
+{
+    // The user id is asked once: it stays the same for the whole run.
+    static const uid_t user = geteuid();
+    *out = {st.st_dev,           st.st_ino,          static_cast<unsigned long long>(st.st_size),
+            st.st_mtim.tv_sec,   st.st_mtim.tv_nsec, (st.st_mode & S_IWUSR) == 0,
+            S_ISREG(st.st_mode), st.st_nlink,        st.st_uid == user};
+    return true;
+}
+
+int open_fd(const char* name, size_t typed, open_mode mode, file_stamp* stamp)
 {
     int fd = open_path(os_path(name), typed, open_flags(mode));
     if (fd < 0)
         return -1;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !usable(st, mode)) {
+    if (fstat(fd, &st) != 0 || !stamp_of(st, stamp)) {
         close(fd);
         return -1;
     }
@@ -150,17 +152,6 @@ FILE* open_stream(int fd, const char* mode)
     else
         close(fd);
     return f;
-}
-
-// Fills *OUT from what the system tells of a file; true.
-bool stamp_of(const struct stat& st, file_stamp* out)
-{
-    // The user id is asked once: it stays the same for the whole run.
-    static const uid_t user = geteuid();
-    *out = {st.st_dev,           st.st_ino,          static_cast<unsigned long long>(st.st_size),
-            st.st_mtim.tv_sec,   st.st_mtim.tv_nsec, (st.st_mode & S_IWUSR) == 0,
-            S_ISREG(st.st_mode), st.st_nlink,        st.st_uid == user};
-    return true;
 }
 
 // Which mount a file lies on: the system's mount id, or where the kernel
@@ -222,9 +213,9 @@ code_page plat_code_page()
     return locale_code_page(nl_langinfo(CODESET));
 }
 
-FILE* plat_open(const char* name, size_t typed, open_mode mode)
+FILE* plat_open(const char* name, size_t typed, open_mode mode, file_stamp* stamp)
 {
-    int fd = open_fd(name, typed, mode);
+    int fd = open_fd(name, typed, mode, stamp);
     if (fd < 0)
         return nullptr;
     return open_stream(fd, mode == open_read ? "rb" : "r+b");

@@ -78,24 +78,38 @@ bool where_found(HANDLE h, const char* name, size_t typed)
            CompareStringOrdinal(got.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-// True when H is a regular file on a disk: no device such as NUL or CON, no
-// pipe, no directory and no reparse point. Fills *info.
-bool disk_file(HANDLE h, BY_HANDLE_FILE_INFORMATION* info)
+// Fills *out for the file open in H; false when the system cannot tell.
+bool stamp_of(HANDLE h, file_stamp* out)
 {
-    return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, info) &&
-           (info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-               0;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info))
+        return false;
+    auto join = [](DWORD high, DWORD low) {
+        return (static_cast<unsigned long long>(high) << 32) | low;
+    };
+    out->volume = info.dwVolumeSerialNumber;
+    out->index = join(info.nFileIndexHigh, info.nFileIndexLow);
+    out->size = join(info.nFileSizeHigh, info.nFileSizeLow);
+    out->mtime = static_cast<long long>(
+        join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
+    out->mtime_ns = 0;
+    out->read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    // A regular file lies on a disk: no device such as NUL or CON, no pipe.
+    out->regular =
+        GetFileType(h) == FILE_TYPE_DISK &&
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    out->links = info.nNumberOfLinks;
+    // Windows keeps no owner that the tool could compare: another user's
+    // file is refused by the system when it may not be written.
+    out->own = true;
+    return true;
 }
 
-// Opens NAME as the mode asks and refuses anything but a regular file on a
-// disk (a device such as NUL or CON, a directory, a pipe). A file is neither
-// created nor emptied here. A read-only file is never opened for writing:
-// the system refuses that itself, and the attribute is looked at here too
-// for the file systems and users where the system would let it pass.
-// A found name (TYPED short of its end) must also lie where it was found
-// (see where_found); its own name is opened as it is, so that a link put in
-// its place is refused rather than followed.
-HANDLE open_handle(const char* name, size_t typed, open_mode mode)
+// Opens NAME as the mode asks and fills *STAMP. A file is neither created nor
+// emptied here. A found name (TYPED short of its end) must also lie where it
+// was found (see where_found); its own name is opened as it is, so that a
+// link put in its place is refused rather than followed.
+HANDLE open_handle(const char* name, size_t typed, open_mode mode, file_stamp* stamp)
 {
     DWORD access = mode == open_read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     bool found = typed < strlen(name);
@@ -104,10 +118,7 @@ HANDLE open_handle(const char* name, size_t typed, open_mode mode)
                            flags, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return h;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!disk_file(h, &info) ||
-        (mode != open_read && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) ||
-        (found && !where_found(h, name, typed))) {
+    if (!stamp_of(h, stamp) || (found && !where_found(h, name, typed))) {
         CloseHandle(h);
         return INVALID_HANDLE_VALUE;
     }
@@ -152,31 +163,6 @@ bool (*interrupt_handler)();
 BOOL WINAPI on_control(DWORD event)
 {
     return (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) && interrupt_handler();
-}
-
-// Fills *out for the file open in H; false when the system cannot tell.
-bool stamp_of(HANDLE h, file_stamp* out)
-{
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(h, &info))
-        return false;
-    auto join = [](DWORD high, DWORD low) {
-        return (static_cast<unsigned long long>(high) << 32) | low;
-    };
-    out->volume = info.dwVolumeSerialNumber;
-    out->index = join(info.nFileIndexHigh, info.nFileIndexLow);
-    out->size = join(info.nFileSizeHigh, info.nFileSizeLow);
-    out->mtime = static_cast<long long>(
-        join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
-    out->mtime_ns = 0;
-    out->read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    out->regular =
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
-    out->links = info.nNumberOfLinks;
-    // Windows keeps no owner that the tool could compare: another user's
-    // file is refused by the system when it may not be written.
-    out->own = true;
-    return true;
 }
 
 // A symbolic link or a junction: never listed, so that a walk through
@@ -239,9 +225,9 @@ const char* plat_command_line()
     return GetCommandLineA();
 }
 
-FILE* plat_open(const char* name, size_t typed, open_mode mode)
+FILE* plat_open(const char* name, size_t typed, open_mode mode, file_stamp* stamp)
 {
-    HANDLE h = open_handle(name, typed, mode);
+    HANDLE h = open_handle(name, typed, mode, stamp);
     if (h == INVALID_HANDLE_VALUE)
         return nullptr;
     return open_stream(h, mode == open_read ? _O_RDONLY : _O_RDWR,

@@ -80,10 +80,8 @@ TEST_F(platform_win32_test, opens_regular_files_only)
         {"missing", open_update},
     };
     for (const auto& c : cases) {
-        FILE* f = plat_open(c.name, SIZE_MAX, c.mode);
-        EXPECT_EQ(f, nullptr) << c.name << " for " << mode_name(c.mode);
-        if (f)
-            plat_close(f);
+        FileStream f;
+        EXPECT_FALSE(f.try_open(c.name, c.mode)) << c.name << " for " << mode_name(c.mode);
     }
     // Nor is the temporary file ever anything else.
     for (const char* name : {"NUL", "sub"}) {
@@ -97,10 +95,8 @@ TEST_F(platform_win32_test, read_only_file_is_refused_for_writing_and_keeps_its_
 {
     write_bytes("ro.txt", "keep\r\n");
     set_attributes("ro.txt", FILE_ATTRIBUTE_READONLY);
-    FILE* f = plat_open("ro.txt", SIZE_MAX, open_update);
-    EXPECT_EQ(f, nullptr);
-    if (f)
-        plat_close(f);
+    FileStream update;
+    EXPECT_FALSE(update.try_open("ro.txt", open_update));
     // A read-only temporary file may hold the only complete copy of a file.
     FileStream temp;
     EXPECT_EQ(take_temp_file(temp, "ro.txt"), temp_refused);
@@ -108,10 +104,10 @@ TEST_F(platform_win32_test, read_only_file_is_refused_for_writing_and_keeps_its_
     EXPECT_EQ(read_bytes("ro.txt"), "keep\r\n");
     set_attributes("ro.txt", FILE_ATTRIBUTE_NORMAL);
     // Reading it is fine.
-    f = plat_open("ro.txt", SIZE_MAX, open_read);
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(plat_getc(f), 'k');
-    EXPECT_TRUE(plat_close(f));
+    FileStream in;
+    ASSERT_TRUE(in.try_open("ro.txt", open_read));
+    EXPECT_EQ(in.get_byte(), 'k');
+    EXPECT_TRUE(in.close());
 }
 
 TEST_F(platform_win32_test, a_temporary_file_is_held_by_one_run_and_deleted_through_its_handle)
@@ -151,10 +147,9 @@ TEST_F(platform_win32_test, same_file_under_every_spelling_of_its_name)
         {full, true},     {slashes, true},        {drive_relative, true}, {"hard.txt", true},
         {"b.txt", false}, {"missing.txt", false}, {"sub", false},
     };
-    FILE* f = plat_open("a.txt", SIZE_MAX, open_read);
-    ASSERT_NE(f, nullptr);
     file_stamp stamp;
-    ASSERT_TRUE(plat_stamp(f, &stamp));
+    FILE* f = plat_open("a.txt", SIZE_MAX, open_read, &stamp);
+    ASSERT_NE(f, nullptr);
     for (const auto& c : cases)
         EXPECT_EQ(denotes(c.name.c_str(), stamp), c.same) << c.name;
     EXPECT_TRUE(plat_close(f));

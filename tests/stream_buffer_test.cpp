@@ -128,7 +128,8 @@ TEST_F(stream_buffer_test, opening_for_writing_neither_creates_nor_empties_a_fil
     for (const auto& c : cases) {
         if (c.before)
             write_bytes(c.name, c.before);
-        FILE* f = plat_open(path(c.name).c_str(), SIZE_MAX, open_update);
+        file_stamp stamp;
+        FILE* f = plat_open(path(c.name).c_str(), SIZE_MAX, open_update, &stamp);
         ASSERT_EQ(f != nullptr, c.after != nullptr) << c.name;
         if (!f)
             continue;
@@ -165,7 +166,8 @@ TEST_F(stream_buffer_test, the_view_of_the_buffer_holds_what_the_reads_would_han
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.reads) + (c.unget ? " unget" : "") +
                      (c.write ? " write" : ""));
-        FILE* f = plat_open(path("f").c_str(), SIZE_MAX, c.mode);
+        file_stamp stamp;
+        FILE* f = plat_open(path("f").c_str(), SIZE_MAX, c.mode, &stamp);
         ASSERT_NE(f, nullptr);
         int b = 0;
         for (int i = 0; i < c.reads; ++i)
