@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "harness.h"
+#include "platform.h"
 
 namespace fault {
 
 // The platform layer's stream buffer: a read or a write call moves this much.
-const size_t buffer_size = 128 * 1024;
+const size_t buffer_size = stream_buffer_size;
 
 // One text in two conventions: lines of arbitrary bytes but CR and LF (00,
 // 1A and FF among them), each ended by CR LF in crlf and by LF in lf.
