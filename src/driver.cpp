@@ -158,9 +158,9 @@ bool open_for_update(FileStream& file, const char* name, size_t typed)
 // whether FILE may write the file back.
 void convert_file_in_place(FileStream& file, bool writable, const char* name, int from, int to)
 {
-    file_stamp read;
-    if (!plat_stamp(file.stream, &read))
-        report_error("cannot read file", name);
+    // What the file was when it was opened, before a report read it: a
+    // change since then is seen after the conversion.
+    const file_stamp& read = file.opened;
     // Taking over the temporary file empties it: when it is the very file to
     // convert, that would destroy the user's data.
     if (denotes(temp_file_name, read))

@@ -39,11 +39,10 @@ FileStream::~FileStream()
 
 bool FileStream::try_open(const char* name, open_mode mode, size_t typed)
 {
-    file_stamp stamp;
-    stream = plat_open(name, typed, mode, &stamp);
+    stream = plat_open(name, typed, mode, &opened);
     // The read-only mark holds for the superuser too, as the DOS attribute
     // does; the system itself may let such a user write the file.
-    if (stream && (!stamp.regular || (mode != open_read && stamp.read_only))) {
+    if (stream && (!opened.regular || (mode != open_read && opened.read_only))) {
         plat_close(stream);
         stream = nullptr;
     }

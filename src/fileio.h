@@ -25,6 +25,8 @@ extern const char temp_file_name[];
 class FileStream {
 public:
     FILE* stream = nullptr;
+    // The file as try_open found it when it opened it.
+    file_stamp opened{};
 
     FileStream() = default;
     ~FileStream();
