@@ -19,15 +19,6 @@ constexpr int written(int from, int to, int type)
     return type == from ? to : type;
 }
 
-template <int type>
-void put_ending(FileStream& out)
-{
-    if (type != 'u')
-        out.put_byte(CR);
-    if (type != 'm')
-        out.put_byte(LF);
-}
-
 // Writes a line ending of type TYPE at P, which has room for two bytes, and
 // returns its length.
 template <int type>
@@ -41,6 +32,15 @@ size_t put_ending_at(char* p)
         p[0] = type == 'u' ? LF : CR;
         return 1;
     }
+}
+
+template <int type>
+void put_ending(FileStream& out)
+{
+    char bytes[2];
+    size_t size = put_ending_at<type>(bytes);
+    for (size_t k = 0; k < size; ++k)
+        out.put_byte(bytes[k]);
 }
 
 // Reads the byte after a CR: true when it is an LF that completes a CR LF
