@@ -19,28 +19,13 @@ constexpr int written(int from, int to, int type)
     return type == from ? to : type;
 }
 
-// Writes a line ending of type TYPE at P, which has room for two bytes, and
-// returns its length.
-template <int type>
-size_t put_ending_at(char* p)
-{
-    if constexpr (type == 'd') {
-        p[0] = CR;
-        p[1] = LF;
-        return 2;
-    } else {
-        p[0] = type == 'u' ? LF : CR;
-        return 1;
-    }
-}
-
 template <int type>
 void put_ending(FileStream& out)
 {
-    char bytes[2];
-    size_t size = put_ending_at<type>(bytes);
-    for (size_t k = 0; k < size; ++k)
-        out.put_byte(bytes[k]);
+    if (type != 'u')
+        out.put_byte(CR);
+    if (type != 'm')
+        out.put_byte(LF);
 }
 
 // Reads the byte after a CR: true when it is an LF that completes a CR LF
@@ -80,6 +65,18 @@ struct lane {
         : cr_before(_mm_cmpeq_epi8(load(p - 1), _mm_set1_epi8(CR))),
           lf(_mm_cmpeq_epi8(load(p), _mm_set1_epi8(LF)))
     {
+    }
+
+    lane(__m128i cr_before, __m128i lf) : cr_before(cr_before), lf(lf) {}
+
+    // The lane at P where the byte before it may not be read: CR_CARRY tells
+    // whether it is a CR.
+    static lane after(const char* p, size_t cr_carry)
+    {
+        __m128i v = load(p);
+        __m128i cr = _mm_slli_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(CR)), 1);
+        return lane(_mm_or_si128(cr, _mm_cvtsi32_si128(int(cr_carry) * 0xFF)),
+                    _mm_cmpeq_epi8(v, _mm_set1_epi8(LF)));
     }
 
     static __m128i load(const char* p)
@@ -194,28 +191,11 @@ struct detection {
     }
 };
 
-// The line endings of a chunk, byte k as bit k: as wide as a register, so
-// that the 32-bit build keeps its masks and its copies in registers too.
+// The bytes of a chunk, byte k as bit k: as wide as a register, so that the
+// 32-bit build keeps its masks and its copies in registers too.
 using chunk_mask = size_t;
 const size_t chunk_size = 8 * sizeof(chunk_mask);
-
-// The CR and LF bytes among the chunk_size bytes at P.
-chunk_mask ending_mask(const char* p)
-{
-    chunk_mask mask = 0;
-#ifdef __SSE2__
-    for (size_t q = 0; q < chunk_size; q += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + q));
-        __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(CR)),
-                                    _mm_cmpeq_epi8(v, _mm_set1_epi8(LF)));
-        mask |= chunk_mask(unsigned(_mm_movemask_epi8(hits))) << q;
-    }
-#else
-    for (size_t k = 0; k < chunk_size; ++k)
-        mask |= chunk_mask(p[k] == CR || p[k] == LF) << k;
-#endif
-    return mask;
-}
+const chunk_mask top_bit = chunk_mask(1) << (chunk_size - 1);
 
 // The offset of the lowest bit set in MASK, which is not 0.
 size_t lowest_bit(chunk_mask mask)
@@ -226,47 +206,178 @@ size_t lowest_bit(chunk_mask mask)
         return size_t(__builtin_ctz(unsigned(mask)));
 }
 
+// A conversion changes one byte at each line ending it converts: from CR LF
+// it deletes the CR or the LF; to CR LF it inserts a CR before a lone LF, or
+// an LF after a lone CR; between the other two it replaces the lone byte.
+template <int from, int to>
+struct edit {
+    // Whether the byte at P is edited, given whether the byte before it is a
+    // CR; the kind of a CR is told by the byte after it.
+    static bool at(const char* p, bool cr_before)
+    {
+        if constexpr (from == 'u')
+            return *p == LF && !cr_before;
+        else if constexpr (from == 'm')
+            return *p == CR && p[1] != LF;
+        else if constexpr (to == 'u')
+            return *p == CR && p[1] == LF;
+        else
+            return *p == LF && cr_before;
+    }
+
+#ifdef __SSE2__
+    // The bytes edited among the sixteen at P. The byte before P is looked at
+    // only where FIRST is false; else CR_CARRY tells whether it is a CR.
+    static __m128i at_lane(const char* p, bool first, chunk_mask cr_carry)
+    {
+        // A lane one byte on marks the byte after each CR of the kind.
+        if constexpr (from == 'm' || to == 'u') {
+            constexpr int kind = from == 'm' ? FOUND_MAC : FOUND_DOS;
+            return lane(p + 1).hits<kind>();
+        } else {
+            const lane l = first ? lane::after(p, cr_carry) : lane(p);
+            constexpr int kind = from == 'u' ? FOUND_UNIX : FOUND_DOS;
+            return l.hits<kind>();
+        }
+    }
+#endif
+
+    // Where the byte is inserted, counted from the edited byte.
+    static const size_t offset = from == 'm' && to == 'd';
+    // The byte inserted, if any, and whether the edited byte is dropped.
+    static const bool inserts = from != 'd';
+    static const char inserted = from == 'u' ? CR : LF;
+    static const bool drops = to != 'd';
+    // Whether the edited byte is replaced, so that every byte keeps its place.
+    static const bool replaces = inserts && drops;
+};
+
+#ifndef __SSE2__
+// Whether the byte before byte K of the chunk at P is a CR; CR_CARRY tells
+// for the first.
+bool cr_before(const char* p, size_t k, chunk_mask cr_carry)
+{
+    return k == 0 ? cr_carry != 0 : p[k - 1] == CR;
+}
+#endif
+
+// The edits of the chunk at P, byte k as bit k.
+template <typename rule>
+chunk_mask edit_mask(const char* p, chunk_mask cr_carry)
+{
+    chunk_mask m = 0;
+#ifdef __SSE2__
+    for (size_t q = 0; q < chunk_size; q += 16) {
+        unsigned bits = unsigned(_mm_movemask_epi8(rule::at_lane(p + q, q == 0, cr_carry)));
+        m |= chunk_mask(bits) << q;
+    }
+#else
+    for (size_t k = 0; k < chunk_size; ++k)
+        m |= chunk_mask(rule::at(p + k, cr_before(p, k, cr_carry))) << k;
+#endif
+    return m;
+}
+
+// One step of the chunk at P: copies the bytes from RUN up to the lowest edit
+// in M and makes the edit, or with no edit left copies the rest of the chunk
+// (which leaves RUN at its end, so that a further step copies nothing).
+// Either way a whole chunk's worth of bytes is copied, a copy of a fixed size
+// that the compiler makes a few moves (msvcrt's memcpy is a call into the
+// DLL, and under Wine a slow one); the next copy or edit overwrites what is
+// past the run. The step takes no branch: every chunk takes fixed_steps
+// steps however many edits it holds, and only one with more edits loops.
+template <typename rule>
+void step(const char* p, chunk_mask& m, const char*& run, char*& w)
+{
+    // Arithmetic rather than a choice, which the compiler would make a
+    // branch: with no edit left, the top bit stands for it, one byte on.
+    const size_t none = m == 0;
+    const char* at = p + lowest_bit(m | top_bit) + (rule::offset | none);
+    std::memcpy(w, run, chunk_size);
+    w += at - run;
+    if constexpr (rule::inserts) {
+        *w = rule::inserted;
+        w += 1 - none;
+    }
+    run = at + (rule::drops ? 1 - none : 0);
+    m &= m - 1;
+}
+
+// The edit steps every chunk takes, as many as the line endings that a chunk
+// of text holds most of the time, with lines of 30 to 40 bytes.
+const size_t fixed_steps = chunk_size / 32;
+
+// The edits of the chunk at P, written at W, a step for each and one for the
+// rest; returns where the output goes on. CR_CARRY tells whether the byte
+// before P is a CR.
+template <typename rule>
+char* edit_chunk(const char* p, char* w, chunk_mask cr_carry)
+{
+    chunk_mask m = edit_mask<rule>(p, cr_carry);
+    const char* run = p;  // the first byte not written yet
+    for (size_t k = 0; k < fixed_steps; ++k)
+        step<rule>(p, m, run, w);
+    while (m != 0)
+        step<rule>(p, m, run, w);
+    step<rule>(p, m, run, w);
+    return w;
+}
+
+// A replacing conversion of the chunk at P, written at W: each lone LF becomes
+// a CR or each lone CR an LF. The bytes keep their places, so no step per
+// line ending is needed: where the processor can, the chunk is taken a lane
+// at a time. CR_CARRY tells whether the byte before P is a CR.
+template <typename rule>
+char* replace_chunk(const char* p, char* w, chunk_mask cr_carry)
+{
+#ifdef __SSE2__
+    const __m128i swap = _mm_set1_epi8(CR ^ LF);
+    for (size_t q = 0; q < chunk_size; q += 16) {
+        __m128i edited = _mm_and_si128(rule::at_lane(p + q, q == 0, cr_carry), swap);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + q),
+                         _mm_xor_si128(lane::load(p + q), edited));
+    }
+#else
+    for (size_t k = 0; k < chunk_size; ++k) {
+        bool edited = rule::at(p + k, cr_before(p, k, cr_carry));
+        w[k] = edited ? char(p[k] ^ (CR ^ LF)) : p[k];
+    }
+#endif
+    return w + chunk_size;
+}
+
 // Converts the bytes that the input stream's buffer holds straight into the
 // free space of the output stream's buffer, a chunk at a time. The chunks lie
-// at fixed steps, so that finding the line endings in one waits for nothing
-// in the one before. Between two line endings a whole chunk's worth of bytes
-// is copied, a copy of a fixed size that the compiler makes a few moves
-// (msvcrt's memcpy is a call into the DLL, and under Wine a slow one); the
-// next copy or ending overwrites what is past the run. Each step so reads up
-// to a chunk and a byte past its chunk and writes up to three chunks: it
-// stops where either buffer holds less, and the byte path takes the rest.
+// at fixed steps, so that finding the edits in one waits for nothing in the
+// one before. Each chunk reads up to a chunk and a byte past it and writes up
+// to three chunks: the loop stops where either buffer holds less, and the
+// byte path takes the rest.
 template <int from, int to>
 void convert_buffered(FileStream& in, FileStream& out)
 {
+    using rule = edit<from, to>;
     const byte_span src = in.buffered();
     const room_span dst = out.room();
     const char* p = src.data;  // the first byte not converted yet
     char* w = dst.data;        // where its conversion goes
+    // Whether the byte before P is a CR. Never where the chunks start: the
+    // byte path takes the LF of a CR LF pair together with its CR.
+    chunk_mask cr_carry = 0;
     while (size_t(src.data + src.size - p) >= 2 * chunk_size + 1 &&
            size_t(dst.data + dst.size - w) >= 3 * chunk_size) {
-        const char* run = p;  // the first byte not written yet
-        for (chunk_mask mask = ending_mask(p); mask != 0; mask &= mask - 1) {
-            const char* e = p + lowest_bit(mask);
-            std::memcpy(w, run, chunk_size);
-            w += e - run;
-            run = e + 1;
-            if (*e == LF) {
-                w += put_ending_at<written(from, to, 'u')>(w);
-            } else if (e[1] == LF) {
-                w += put_ending_at<written(from, to, 'd')>(w);
-                ++run;
-                // The LF of the pair is no ending of its own.
-                mask &= mask - 1;
-            } else {
-                w += put_ending_at<written(from, to, 'm')>(w);
-            }
-        }
-        // The rest of the chunk; a CR LF pair at its end took the first byte
-        // of the next one.
-        const char* next = run > p + chunk_size ? run : p + chunk_size;
-        std::memcpy(w, run, chunk_size);
-        w += next - run;
-        p = next;
+        if constexpr (rule::replaces)
+            w = replace_chunk<rule>(p, w, cr_carry);
+        else
+            w = edit_chunk<rule>(p, w, cr_carry);
+        cr_carry = p[chunk_size - 1] == CR;
+        p += chunk_size;
+    }
+    // A CR LF pair that the last chunk split: its LF is taken with it, and
+    // kept but where pairs become lone CRs.
+    if (cr_carry && *p == LF) {
+        if constexpr (written(from, to, 'd') != 'm')
+            *w++ = LF;
+        ++p;
     }
     in.skip(size_t(p - src.data));
     out.commit(size_t(w - dst.data));

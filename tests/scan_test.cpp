@@ -131,7 +131,6 @@ TEST(scan, line_endings_across_the_stream_buffer_boundary)
         pads.push_back(pad);
     for (size_t pad = buffer - 3; pad <= buffer + 1; ++pad)
         pads.push_back(pad);
-    const std::string tail = "yz" + std::string(200, 'w');
     const struct {
         std::string seq;
         const char* conv;
@@ -145,16 +144,25 @@ TEST(scan, line_endings_across_the_stream_buffer_boundary)
         {"\r\r", "mu", "\n\n", FOUND_MAC},
         {"\r\n\n", "dm", "\r\n", FOUND_DOS | FOUND_UNIX},
         {"\n\r", "ud", "\r\n\r", FOUND_UNIX | FOUND_MAC},
+        {"\r\n", "um", "\r\n", FOUND_DOS},
+        {"\r\n", "ud", "\r\n", FOUND_DOS},
     };
+    // After the longer tail the chunks run on past the ending; after the
+    // shorter one the last of them can end inside it.
+    const std::string tails[] = {"yz" + std::string(200, 'w'), "yz" + std::string(100, 'w')};
     for (size_t pad : pads) {
         const std::string head(pad, 'x');
         for (const auto& c : cases) {
-            SCOPED_TRACE(::testing::PrintToString(c.seq) + " after " + std::to_string(pad));
-            EXPECT_TRUE(convert(head + c.seq + tail, c.conv[0], c.conv[1]) == head + c.out + tail);
-            // Before the text, the ending shifts the output against the
-            // input: runs then cross the output buffer's edge, not the input's.
-            EXPECT_TRUE(convert(c.seq + head + tail, c.conv[0], c.conv[1]) == c.out + head + tail);
-            EXPECT_EQ(detect(head + c.seq + tail), c.found);
+            for (const std::string& tail : tails) {
+                SCOPED_TRACE(::testing::PrintToString(c.seq) + " after " + std::to_string(pad));
+                EXPECT_TRUE(convert(head + c.seq + tail, c.conv[0], c.conv[1]) ==
+                            head + c.out + tail);
+                // Before the text, the ending shifts the output against the
+                // input: runs then cross the output buffer's edge, not the input's.
+                EXPECT_TRUE(convert(c.seq + head + tail, c.conv[0], c.conv[1]) ==
+                            c.out + head + tail);
+                EXPECT_EQ(detect(head + c.seq + tail), c.found);
+            }
         }
     }
 }
