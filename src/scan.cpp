@@ -211,20 +211,6 @@ size_t lowest_bit(chunk_mask mask)
 // an LF after a lone CR; between the other two it replaces the lone byte.
 template <int from, int to>
 struct edit {
-    // Whether the byte at P is edited, given whether the byte before it is a
-    // CR; the kind of a CR is told by the byte after it.
-    static bool at(const char* p, bool cr_before)
-    {
-        if constexpr (from == 'u')
-            return *p == LF && !cr_before;
-        else if constexpr (from == 'm')
-            return *p == CR && p[1] != LF;
-        else if constexpr (to == 'u')
-            return *p == CR && p[1] == LF;
-        else
-            return *p == LF && cr_before;
-    }
-
 #ifdef __SSE2__
     // The bytes edited among the sixteen at P. The byte before P is looked at
     // only where FIRST is false; else CR_CARRY tells whether it is a CR.
@@ -240,6 +226,21 @@ struct edit {
             return l.hits<kind>();
         }
     }
+#else
+    // Whether byte K of the chunk at P is edited; CR_CARRY tells whether the
+    // byte before P is a CR. The kind of a CR is told by the byte after it.
+    static bool at(const char* p, size_t k, chunk_mask cr_carry)
+    {
+        const bool cr_before = k == 0 ? cr_carry != 0 : p[k - 1] == CR;
+        if constexpr (from == 'u')
+            return p[k] == LF && !cr_before;
+        else if constexpr (from == 'm')
+            return p[k] == CR && p[k + 1] != LF;
+        else if constexpr (to == 'u')
+            return p[k] == CR && p[k + 1] == LF;
+        else
+            return p[k] == LF && cr_before;
+    }
 #endif
 
     // Where the byte is inserted, counted from the edited byte.
@@ -251,15 +252,6 @@ struct edit {
     // Whether the edited byte is replaced, so that every byte keeps its place.
     static const bool replaces = inserts && drops;
 };
-
-#ifndef __SSE2__
-// Whether the byte before byte K of the chunk at P is a CR; CR_CARRY tells
-// for the first.
-bool cr_before(const char* p, size_t k, chunk_mask cr_carry)
-{
-    return k == 0 ? cr_carry != 0 : p[k - 1] == CR;
-}
-#endif
 
 // The edits of the chunk at P, byte k as bit k.
 template <typename rule>
@@ -273,7 +265,7 @@ chunk_mask edit_mask(const char* p, chunk_mask cr_carry)
     }
 #else
     for (size_t k = 0; k < chunk_size; ++k)
-        m |= chunk_mask(rule::at(p + k, cr_before(p, k, cr_carry))) << k;
+        m |= chunk_mask(rule::at(p, k, cr_carry)) << k;
 #endif
     return m;
 }
@@ -339,8 +331,7 @@ char* replace_chunk(const char* p, char* w, chunk_mask cr_carry)
     }
 #else
     for (size_t k = 0; k < chunk_size; ++k) {
-        bool edited = rule::at(p + k, cr_before(p, k, cr_carry));
-        w[k] = edited ? char(p[k] ^ (CR ^ LF)) : p[k];
+        w[k] = rule::at(p, k, cr_carry) ? char(p[k] ^ (CR ^ LF)) : p[k];
     }
 #endif
     return w + chunk_size;
