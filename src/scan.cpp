@@ -71,11 +71,11 @@ struct lane {
 
     // The lane at P where the byte before it may not be read: CR_CARRY tells
     // whether it is a CR.
-    static lane after(const char* p, size_t cr_carry)
+    static lane after(const char* p, bool cr_carry)
     {
         __m128i v = load(p);
         __m128i cr = _mm_slli_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(CR)), 1);
-        return lane(_mm_or_si128(cr, _mm_cvtsi32_si128(int(cr_carry) * 0xFF)),
+        return lane(_mm_or_si128(cr, _mm_cvtsi32_si128(cr_carry ? 0xFF : 0)),
                     _mm_cmpeq_epi8(v, _mm_set1_epi8(LF)));
     }
 
@@ -214,7 +214,7 @@ struct edit {
 #ifdef __SSE2__
     // The bytes edited among the sixteen at P. The byte before P is looked at
     // only where FIRST is false; else CR_CARRY tells whether it is a CR.
-    static __m128i at_lane(const char* p, bool first, chunk_mask cr_carry)
+    static __m128i at_lane(const char* p, bool first, bool cr_carry)
     {
         // A lane one byte on marks the byte after each CR of the kind.
         if constexpr (from == 'm' || to == 'u') {
@@ -229,9 +229,9 @@ struct edit {
 #else
     // Whether byte K of the chunk at P is edited; CR_CARRY tells whether the
     // byte before P is a CR. The kind of a CR is told by the byte after it.
-    static bool at(const char* p, size_t k, chunk_mask cr_carry)
+    static bool at(const char* p, size_t k, bool cr_carry)
     {
-        const bool cr_before = k == 0 ? cr_carry != 0 : p[k - 1] == CR;
+        const bool cr_before = k == 0 ? cr_carry : p[k - 1] == CR;
         if constexpr (from == 'u')
             return p[k] == LF && !cr_before;
         else if constexpr (from == 'm')
@@ -255,7 +255,7 @@ struct edit {
 
 // The edits of the chunk at P, byte k as bit k.
 template <typename rule>
-chunk_mask edit_mask(const char* p, chunk_mask cr_carry)
+chunk_mask edit_mask(const char* p, bool cr_carry)
 {
     chunk_mask m = 0;
 #ifdef __SSE2__
@@ -303,7 +303,7 @@ const size_t fixed_steps = chunk_size / 32;
 // rest; returns where the output goes on. CR_CARRY tells whether the byte
 // before P is a CR.
 template <typename rule>
-char* edit_chunk(const char* p, char* w, chunk_mask cr_carry)
+char* edit_chunk(const char* p, char* w, bool cr_carry)
 {
     chunk_mask m = edit_mask<rule>(p, cr_carry);
     const char* run = p;  // the first byte not written yet
@@ -323,7 +323,7 @@ char* edit_chunk(const char* p, char* w, chunk_mask cr_carry)
 // line ending is needed: where the processor can, the chunk is taken a lane
 // at a time. CR_CARRY tells whether the byte before P is a CR.
 template <typename rule>
-char* replace_chunk(const char* p, char* w, chunk_mask cr_carry)
+char* replace_chunk(const char* p, char* w, bool cr_carry)
 {
 #ifdef __SSE2__
     const __m128i swap = _mm_set1_epi8(CR ^ LF);
@@ -356,7 +356,7 @@ void convert_buffered(FileStream& in, FileStream& out)
     char* w = dst.data;        // where its conversion goes
     // Whether the byte before P is a CR. Never where the chunks start: the
     // byte path takes the LF of a CR LF pair together with its CR.
-    chunk_mask cr_carry = 0;
+    bool cr_carry = false;
     while (size_t(src.data + src.size - p) >= 2 * chunk_size + 1 &&
            size_t(dst.data + dst.size - w) >= 3 * chunk_size) {
         if constexpr (rule::replaces)
