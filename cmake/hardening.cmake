@@ -16,11 +16,15 @@ if(KELTO_HARDENING)
   # -Wall already has -Wformat.
   add_compile_options(-fstack-protector-strong -Werror=format-security)
   if(WIN32)
-    # MinGW's fortified calls and stack protector live in libssp, linked
-    # last. Windows probes every page of a frame larger than a page itself
-    # (___chkstk_ms), which is what stack clash protection adds elsewhere;
-    # a 32-bit PE has no high-entropy address space to ask for.
-    string(APPEND CMAKE_CXX_STANDARD_LIBRARIES " -lssp")
+    # The stack protector's guard and failure come from the tool's own
+    # small file rather than libssp, whose setup loads the CryptoAPI; every
+    # target after this one links it. Windows probes every page of a frame
+    # larger than a page itself (___chkstk_ms), which is what stack clash
+    # protection adds elsewhere; a 32-bit PE has no high-entropy address
+    # space to ask for.
+    add_library(kelto_stack_guard STATIC ${PROJECT_SOURCE_DIR}/src/stack_guard_win32.cpp)
+    target_compile_options(kelto_stack_guard PRIVATE -fno-stack-protector)
+    link_libraries(kelto_stack_guard)
     add_link_options(-Wl,--dynamicbase,--nxcompat)
   else()
     add_compile_options(-fstack-clash-protection -fPIE)
