@@ -16,15 +16,17 @@ if(KELTO_HARDENING)
   # -Wall already has -Wformat.
   add_compile_options(-fstack-protector-strong -Werror=format-security)
   if(WIN32)
-    # The stack protector's guard and failure come from the tool's own
-    # small file rather than libssp, whose setup loads the CryptoAPI; every
-    # target after this one links it. Windows probes every page of a frame
-    # larger than a page itself (___chkstk_ms), which is what stack clash
-    # protection adds elsewhere; a 32-bit PE has no high-entropy address
-    # space to ask for.
+    # MinGW's fortified calls live in libssp, linked last. The stack
+    # protector's guard and the checks' failures come from the tool's own
+    # small file, which every target after this one links, rather than from
+    # libssp, whose setup loads the CryptoAPI. Windows probes every page of
+    # a frame larger than a page itself (___chkstk_ms), which is what stack
+    # clash protection adds elsewhere; a 32-bit PE has no high-entropy
+    # address space to ask for.
     add_library(kelto_stack_guard STATIC ${PROJECT_SOURCE_DIR}/src/stack_guard_win32.cpp)
     target_compile_options(kelto_stack_guard PRIVATE -fno-stack-protector)
     link_libraries(kelto_stack_guard)
+    string(APPEND CMAKE_CXX_STANDARD_LIBRARIES " -lssp")
     add_link_options(-Wl,--dynamicbase,--nxcompat)
   else()
     add_compile_options(-fstack-clash-protection -fPIE)
