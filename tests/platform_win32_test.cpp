@@ -10,11 +10,16 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
+
+#ifdef __SSP_STRONG__
+extern "C" uintptr_t __stack_chk_guard;
+#endif
 
 namespace {
 
@@ -223,5 +228,14 @@ TEST_F(platform_win32_test, find_hands_on_names_and_attributes_as_the_system_has
     EXPECT_TRUE(find_all("*.none").empty());
     EXPECT_TRUE(find_all("missing\\*.*").empty());
 }
+
+#ifdef __SSP_STRONG__
+// Filled from the system's generator at start, not left at the canary it
+// holds before the start, which is the same in every run.
+TEST(stack_guard, is_filled_at_start)
+{
+    EXPECT_NE(__stack_chk_guard, uintptr_t{0x000a0dff});
+}
+#endif
 
 }  // namespace
