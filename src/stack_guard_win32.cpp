@@ -21,7 +21,7 @@ template <size_t n>
     __builtin_trap();
 }
 
-}
+}  // namespace
 
 extern "C" {
 
@@ -44,5 +44,4 @@ __attribute__((constructor)) static void stack_guard_setup()
 {
     fail("*** buffer overflow detected ***: terminated\n");
 }
-
-}
+}  // extern "C"
