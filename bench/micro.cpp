@@ -86,6 +86,7 @@ std::string output_for(const std::string& text)
 
 void convert(benchmark::State& state, int from, int to, int text_type)
 {
+    set_wide_scans(state.range(0) != 0);
     std::string text = text_for(text_type);
     std::string out = output_for(text);
     for (auto _ : state) {
@@ -98,6 +99,7 @@ void convert(benchmark::State& state, int from, int to, int text_type)
 
 void detect(benchmark::State& state, int type)
 {
+    set_wide_scans(state.range(0) != 0);
     std::string text = text_for(type);
     for (auto _ : state) {
         FileStream in;
@@ -122,20 +124,26 @@ void plain_copy(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
 }
 
+// Each case of the scanners runs with the wider vector paths off (0) and on (1).
+void on_both_paths(benchmark::internal::Benchmark* b)
+{
+    b->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
 BENCHMARK(plain_copy)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, du, 'd', 'u', 'd')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, ud, 'u', 'd', 'u')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, dm, 'd', 'm', 'd')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, md, 'm', 'd', 'm')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, um, 'u', 'm', 'u')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, mu, 'm', 'u', 'm')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, du_endings_only, 'd', 'u', 'e')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(convert, mu_endings_only, 'm', 'u', 'e')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(detect, crlf, 'd')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(detect, lf, 'u')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(detect, cr, 'm')->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(detect, endings_only, 'e')->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(convert, du, 'd', 'u', 'd')->Apply(on_both_paths);
+BENCHMARK_CAPTURE(convert, ud, 'u', 'd', 'u')->Apply(on_both_paths);
+BENCHMARK_CAPTURE(convert, dm, 'd', 'm', 'd')->Apply(on_both_paths);
+BENCHMARK_CAPTURE(convert, md, 'm', 'd', 'm')->Apply(on_both_paths);
+BENCHMARK_CAPTURE(convert, um, 'u', 'm', 'u')->Apply(on_both_paths);
+BENCHMARK_CAPTURE(convert, mu, 'm', 'u', 'm')->Apply(on_both_paths);
+BENCHMARK_CAPTURE(convert, du_endings_only, 'd', 'u', 'e')->Apply(on_both_paths);
+BENCHMARK_CAPTURE(convert, mu_endings_only, 'm', 'u', 'e')->Apply(on_both_paths);
+BENCHMARK_CAPTURE(detect, crlf, 'd')->Apply(on_both_paths);
+BENCHMARK_CAPTURE(detect, lf, 'u')->Apply(on_both_paths);
+BENCHMARK_CAPTURE(detect, cr, 'm')->Apply(on_both_paths);
+BENCHMARK_CAPTURE(detect, endings_only, 'e')->Apply(on_both_paths);
 
 BENCHMARK_MAIN();

@@ -2,8 +2,9 @@
 // a byte at a time: every conversion and the detection on arbitrary bytes,
 // through streams with buffers as small as one byte so that the look-ahead
 // and its push-back meet every buffer boundary, and large enough to hold a
-// few of the detector's lanes of sixteen bytes and the converter's chunks of
-// sixty-four.
+// few of the detector's lanes of sixteen bytes and blocks of 128, and the
+// converter's chunks of sixty-four; on the paths every processor has and on
+// this processor's wider ones.
 //
 // Input: the first byte picks the stream buffer size, the second how many
 // ordinary bytes come before the rest, so that the same bytes meet the
@@ -157,8 +158,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string in(data[1] % 64, 'x');
     in.append(reinterpret_cast<const char*>(data) + 2, size - 2);
     static const char* const conversions[] = {"du", "ud", "dm", "md", "um", "mu"};
-    for (const char* c : conversions)
-        check_conversion(in, buf, c[0], c[1]);
-    check(run_detect(in, buf) == model_detect(in));
+    // The paths every processor has, then this processor's wider ones.
+    for (bool wide : {false, true}) {
+        set_wide_scans(wide);
+        for (const char* c : conversions)
+            check_conversion(in, buf, c[0], c[1]);
+        check(run_detect(in, buf) == model_detect(in));
+    }
     return 0;
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -53,72 +53,82 @@ int kind_at(bool cr_before, char b)
 }
 
 #ifdef __SSE2__
-// Sixteen bytes at P as two masks: CR_BEFORE marks each byte whose byte
-// before is a CR (the load starts one byte early: the byte before the lane
-// is its carry), LF each LF. A byte marked in both ends a CR LF pair, one in
-// LF alone a lone LF, one in CR_BEFORE alone a lone CR.
+// Functions that use wider instructions than the build's own carry their
+// target; they run only where the processor has them (see wide_paths).
+#define TARGET_AVX2 __attribute__((target("avx2")))
+#define TARGET_VBMI2 __attribute__((target("avx512vbmi2,avx512vl,avx512bw,bmi2,popcnt")))
+
+// The lanes are written with the compiler's vector operators, and their
+// rules of which bytes end which kinds serve integer masks of bits as well.
+using vec16 = signed char __attribute__((vector_size(16)));
+
+vec16 load(const char* p)
+{
+    vec16 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The byte masks of M, byte k as bit k.
+unsigned bits(vec16 m)
+{
+    return unsigned(_mm_movemask_epi8(__m128i(m)));
+}
+
+// Two masks over the same bytes, each a vector of byte masks or an integer
+// of bits (T): CR_BEFORE marks each byte whose byte before is a CR, LF each
+// LF. A byte marked in both ends a CR LF pair, one in LF alone a lone LF,
+// one in CR_BEFORE alone a lone CR.
+template <typename T>
 struct lane {
-    __m128i cr_before;
-    __m128i lf;
+    T cr_before;
+    T lf;
 
-    explicit lane(const char* p)
-        : cr_before(_mm_cmpeq_epi8(load(p - 1), _mm_set1_epi8(CR))),
-          lf(_mm_cmpeq_epi8(load(p), _mm_set1_epi8(LF)))
-    {
-    }
+    // The sixteen bytes at P; the load starts one byte early: the byte
+    // before the lane is its carry.
+    explicit lane(const char* p) : cr_before(load(p - 1) == CR), lf(load(p) == LF) {}
 
-    lane(__m128i cr_before, __m128i lf) : cr_before(cr_before), lf(lf) {}
+    lane(T cr_before, T lf) : cr_before(cr_before), lf(lf) {}
 
-    // The lane at P where the byte before it may not be read: CR_CARRY tells
-    // whether it is a CR.
+    // The lane of sixteen bytes at P where the byte before it may not be
+    // read: CR_CARRY tells whether it is a CR.
     static lane after(const char* p, bool cr_carry)
     {
-        __m128i v = load(p);
-        __m128i cr = _mm_slli_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(CR)), 1);
-        return lane(_mm_or_si128(cr, _mm_cvtsi32_si128(cr_carry ? 0xFF : 0)),
-                    _mm_cmpeq_epi8(v, _mm_set1_epi8(LF)));
-    }
-
-    static __m128i load(const char* p)
-    {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const vec16 v = load(p);
+        const vec16 cr = vec16(_mm_slli_si128(__m128i(v == CR), 1));
+        return lane(cr | vec16(_mm_cvtsi32_si128(cr_carry ? 0xFF : 0)), v == LF);
     }
 
     // The bytes at which a line ending of a kind in MISSING ends: the union
     // of those kinds' masks, which takes one operation or none.
     template <int missing>
-    __m128i hits() const
+    T hits() const
     {
         if constexpr (missing == found_all)
-            return _mm_or_si128(cr_before, lf);
+            return cr_before | lf;
         else if constexpr (missing == (FOUND_DOS | FOUND_UNIX))
             return lf;
         else if constexpr (missing == (FOUND_DOS | FOUND_MAC))
             return cr_before;
         else if constexpr (missing == (FOUND_UNIX | FOUND_MAC))
-            return _mm_xor_si128(cr_before, lf);
+            return cr_before ^ lf;
         else if constexpr (missing == FOUND_DOS)
-            return _mm_and_si128(cr_before, lf);
+            return cr_before & lf;
         else if constexpr (missing == FOUND_UNIX)
-            return _mm_andnot_si128(cr_before, lf);
+            return ~cr_before & lf;
         else
-            return _mm_andnot_si128(lf, cr_before);
+            return ~lf & cr_before;
     }
 
     // The kinds of every line ending that ends in the lane.
     int kinds() const
     {
-        int c = _mm_movemask_epi8(cr_before);
-        int l = _mm_movemask_epi8(lf);
+        unsigned c = bits(cr_before);
+        unsigned l = bits(lf);
         return ((c & l) != 0 ? FOUND_DOS : 0) | ((l & ~c) != 0 ? FOUND_UNIX : 0) |
                ((c & ~l) != 0 ? FOUND_MAC : 0);
     }
 };
-
-bool any(__m128i mask)
-{
-    return _mm_movemask_epi8(mask) != 0;
-}
 
 // The offset of the first lane from offset I of P on in which a line ending
 // of a kind in MISSING ends; past the last whole lane before N if none does.
@@ -128,24 +138,81 @@ template <int missing>
 size_t next_hit(const char* p, size_t i, size_t n)
 {
     for (; i + 64 <= n; i += 64) {
-        __m128i low = _mm_or_si128(lane(p + i).hits<missing>(), lane(p + i + 16).hits<missing>());
-        __m128i high =
-            _mm_or_si128(lane(p + i + 32).hits<missing>(), lane(p + i + 48).hits<missing>());
-        if (any(_mm_or_si128(low, high)))
+        vec16 low = lane<vec16>(p + i).hits<missing>() | lane<vec16>(p + i + 16).hits<missing>();
+        vec16 high =
+            lane<vec16>(p + i + 32).hits<missing>() | lane<vec16>(p + i + 48).hits<missing>();
+        if (bits(low | high) != 0)
             break;
     }
     for (; i + 16 <= n; i += 16) {
-        if (any(lane(p + i).hits<missing>()))
+        if (bits(lane<vec16>(p + i).hits<missing>()) != 0)
             break;
     }
     return i;
 }
 
+// The thirty-two bytes at P as bits, byte k as bit k, with AVX2; CR and LF
+// hold those bytes in every place.
+TARGET_AVX2 lane<unsigned> lane_of_32(const char* p, __m256i cr, __m256i lf)
+{
+    const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - 1));
+    const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    return lane<unsigned>(unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(before, cr))),
+                          unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(at, lf))));
+}
+
+// next_hit with AVX2, 128 bytes at a time until one of them holds a hit.
+// The upper halves of the registers are cleared before the SSE2 code goes
+// on, which would otherwise wait on them at every instruction.
+template <int missing>
+TARGET_AVX2 size_t next_hit_wide(const char* p, size_t i, size_t n)
+{
+    const __m256i cr = _mm256_set1_epi8(CR);
+    const __m256i lf = _mm256_set1_epi8(LF);
+    for (; i + 128 <= n; i += 128) {
+        const unsigned low = lane_of_32(p + i, cr, lf).hits<missing>() |
+                             lane_of_32(p + i + 32, cr, lf).hits<missing>();
+        const unsigned high = lane_of_32(p + i + 64, cr, lf).hits<missing>() |
+                              lane_of_32(p + i + 96, cr, lf).hits<missing>();
+        if ((low | high) != 0)
+            break;
+    }
+    _mm256_zeroupper();
+    return next_hit<missing>(p, i, n);
+}
+
 // next_hit for each set of kinds still missing, 1 to 7, at [missing - 1].
-size_t (*const next_hits[])(const char*, size_t, size_t) = {
+using hit_finder = size_t (*)(const char*, size_t, size_t);
+const hit_finder next_hits[] = {
     next_hit<1>, next_hit<2>, next_hit<3>, next_hit<4>, next_hit<5>, next_hit<6>, next_hit<7>,
 };
+const hit_finder next_hits_wide[] = {
+    next_hit_wide<1>, next_hit_wide<2>, next_hit_wide<3>, next_hit_wide<4>,
+    next_hit_wide<5>, next_hit_wide<6>, next_hit_wide<7>,
+};
 #endif
+
+// Which of the wider paths this run takes: those the processor has, unless
+// set_wide_scans turned them off.
+struct wide_paths {
+    bool report;   // AVX2
+    bool convert;  // AVX-512's VBMI2, VL and BW, and BMI2
+};
+
+wide_paths supported_paths()
+{
+#ifdef __SSE2__
+    __builtin_cpu_init();
+    return {__builtin_cpu_supports("avx2") != 0,
+            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("avx512vl") &&
+                __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("bmi2") &&
+                __builtin_cpu_supports("popcnt")};
+#else
+    return {false, false};
+#endif
+}
+
+wide_paths wide = supported_paths();
 
 // What the detector has seen so far: the kinds found, and whether the last
 // byte was a CR, whose kind the next byte tells.
@@ -171,11 +238,12 @@ struct detection {
         if (bytes.size > 16) {
             // The first byte on its own, so that each lane has a byte before it.
             add(p[0]);
+            const hit_finder* finders = wide.report ? next_hits_wide : next_hits;
             for (i = 1; found != found_all; i += 16) {
-                i = next_hits[found_all - found - 1](p, i, bytes.size);
+                i = finders[found_all - found - 1](p, i, bytes.size);
                 if (i + 16 > bytes.size)
                     break;
-                found |= lane(p + i).kinds();
+                found |= lane<vec16>(p + i).kinds();
             }
             cr_before = p[i - 1] == CR;
         }
@@ -214,14 +282,14 @@ struct edit {
 #ifdef __SSE2__
     // The bytes edited among the sixteen at P. The byte before P is looked at
     // only where FIRST is false; else CR_CARRY tells whether it is a CR.
-    static __m128i at_lane(const char* p, bool first, bool cr_carry)
+    static vec16 at_lane(const char* p, bool first, bool cr_carry)
     {
-        // A lane one byte on marks the byte after each CR of the kind.
+        // A lane one byte on marks each CR of the kind by the byte after it.
         if constexpr (from == 'm' || to == 'u') {
             constexpr int kind = from == 'm' ? FOUND_MAC : FOUND_DOS;
-            return lane(p + 1).hits<kind>();
+            return lane<vec16>(p + 1).hits<kind>();
         } else {
-            const lane l = first ? lane::after(p, cr_carry) : lane(p);
+            const lane<vec16> l = first ? lane<vec16>::after(p, cr_carry) : lane<vec16>(p);
             constexpr int kind = from == 'u' ? FOUND_UNIX : FOUND_DOS;
             return l.hits<kind>();
         }
@@ -259,10 +327,8 @@ chunk_mask edit_mask(const char* p, bool cr_carry)
 {
     chunk_mask m = 0;
 #ifdef __SSE2__
-    for (size_t q = 0; q < chunk_size; q += 16) {
-        unsigned bits = unsigned(_mm_movemask_epi8(rule::at_lane(p + q, q == 0, cr_carry)));
-        m |= chunk_mask(bits) << q;
-    }
+    for (size_t q = 0; q < chunk_size; q += 16)
+        m |= chunk_mask(bits(rule::at_lane(p + q, q == 0, cr_carry))) << q;
 #else
     for (size_t k = 0; k < chunk_size; ++k)
         m |= chunk_mask(rule::at(p, k, cr_carry)) << k;
@@ -326,11 +392,9 @@ template <typename rule>
 char* replace_chunk(const char* p, char* w, bool cr_carry)
 {
 #ifdef __SSE2__
-    const __m128i swap = _mm_set1_epi8(CR ^ LF);
     for (size_t q = 0; q < chunk_size; q += 16) {
-        __m128i edited = _mm_and_si128(rule::at_lane(p + q, q == 0, cr_carry), swap);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + q),
-                         _mm_xor_si128(lane::load(p + q), edited));
+        const vec16 out = load(p + q) ^ (rule::at_lane(p + q, q == 0, cr_carry) & (CR ^ LF));
+        std::memcpy(w + q, &out, sizeof out);
     }
 #else
     for (size_t k = 0; k < chunk_size; ++k) {
@@ -340,50 +404,190 @@ char* replace_chunk(const char* p, char* w, bool cr_carry)
     return w + chunk_size;
 }
 
-// Converts the bytes that the input stream's buffer holds straight into the
-// free space of the output stream's buffer, a chunk at a time. The chunks lie
-// at fixed steps, so that finding the edits in one waits for nothing in the
-// one before. Each chunk reads up to a chunk and a byte past it and writes up
-// to three chunks: the loop stops where either buffer holds less, and the
-// byte path takes the rest.
+// The chunk loop over the bytes that the input stream's buffer holds,
+// converted straight into the free space of the output stream's buffer. The
+// chunks lie at fixed steps, so that finding the edits in one waits for
+// nothing in the one before. Each chunk reads up to a chunk and a byte past
+// it and writes up to three chunks: the loop stops where either buffer holds
+// less, and the byte path takes the rest.
+template <int from, int to>
+struct chunk_loop {
+    const byte_span src;
+    const room_span dst;
+    const char* p;  // the first byte not converted yet
+    char* w;        // where its conversion goes
+    // Whether the byte before P is a CR. Never where the chunks start: the
+    // byte path takes the LF of a CR LF pair together with its CR.
+    bool cr_carry = false;
+
+    chunk_loop(FileStream& in, FileStream& out)
+        : src(in.buffered()), dst(out.room()), p(src.data), w(dst.data)
+    {
+    }
+
+    bool more() const
+    {
+        return size_t(src.data + src.size - p) >= 2 * chunk_size + 1 &&
+               size_t(dst.data + dst.size - w) >= 3 * chunk_size;
+    }
+
+    // The chunk at P converted, its output ending at END.
+    void next(char* end)
+    {
+        w = end;
+        cr_carry = p[chunk_size - 1] == CR;
+        p += chunk_size;
+    }
+
+    // A CR LF pair that the last chunk split: its LF is taken with it, and
+    // kept but where pairs become lone CRs.
+    void finish(FileStream& in, FileStream& out)
+    {
+        if (cr_carry && *p == LF) {
+            if constexpr (written(from, to, 'd') != 'm')
+                *w++ = LF;
+            ++p;
+        }
+        in.skip(size_t(p - src.data));
+        out.commit(size_t(w - dst.data));
+    }
+};
+
 template <int from, int to>
 void convert_buffered(FileStream& in, FileStream& out)
 {
     using rule = edit<from, to>;
-    const byte_span src = in.buffered();
-    const room_span dst = out.room();
-    const char* p = src.data;  // the first byte not converted yet
-    char* w = dst.data;        // where its conversion goes
-    // Whether the byte before P is a CR. Never where the chunks start: the
-    // byte path takes the LF of a CR LF pair together with its CR.
-    bool cr_carry = false;
-    while (size_t(src.data + src.size - p) >= 2 * chunk_size + 1 &&
-           size_t(dst.data + dst.size - w) >= 3 * chunk_size) {
+    chunk_loop<from, to> c(in, out);
+    while (c.more()) {
         if constexpr (rule::replaces)
-            w = replace_chunk<rule>(p, w, cr_carry);
+            c.next(replace_chunk<rule>(c.p, c.w, c.cr_carry));
         else
-            w = edit_chunk<rule>(p, w, cr_carry);
-        cr_carry = p[chunk_size - 1] == CR;
-        p += chunk_size;
+            c.next(edit_chunk<rule>(c.p, c.w, c.cr_carry));
     }
-    // A CR LF pair that the last chunk split: its LF is taken with it, and
-    // kept but where pairs become lone CRs.
-    if (cr_carry && *p == LF) {
-        if constexpr (written(from, to, 'd') != 'm')
-            *w++ = LF;
-        ++p;
-    }
-    in.skip(size_t(p - src.data));
-    out.commit(size_t(w - dst.data));
+    c.finish(in, out);
 }
+
+#ifdef __SSE2__
+// AVX-512's byte compress and expand, and BMI2's bit deposit and extract, at
+// the width of a chunk and of half a chunk: 64 and 32 bytes, 32 and 16 in
+// the 32-bit build, whose chunks are as wide as its registers.
+#ifdef __x86_64__
+using wide_mask = unsigned long long;
+
+// The bytes of the 64 at P that KEEP marks, in order, written at W.
+TARGET_VBMI2 void compress_to(char* w, const char* p, wide_mask keep)
+{
+    _mm512_storeu_si512(w, _mm512_maskz_compress_epi8(keep, _mm512_loadu_si512(p)));
+}
+
+// The bytes from P on written at W, in order, in the places that PLACES
+// marks among 64, as many bytes as it marks; every other place gets FILL.
+// The load reads 64 bytes.
+TARGET_VBMI2 void expand_to(char* w, const char* p, wide_mask places, char fill)
+{
+    _mm512_storeu_si512(
+        w, _mm512_mask_expand_epi8(_mm512_set1_epi8(fill), places, _mm512_loadu_si512(p)));
+}
+
+TARGET_VBMI2 wide_mask deposit(wide_mask bits, wide_mask places)
+{
+    return _pdep_u64(bits, places);
+}
+
+TARGET_VBMI2 wide_mask extract(wide_mask bits, wide_mask places)
+{
+    return _pext_u64(bits, places);
+}
+#else
+using wide_mask = unsigned;
+
+TARGET_VBMI2 void compress_to(char* w, const char* p, wide_mask keep)
+{
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(w), _mm256_maskz_compress_epi8(keep, v));
+}
+
+TARGET_VBMI2 void expand_to(char* w, const char* p, wide_mask places, char fill)
+{
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(w),
+                        _mm256_mask_expand_epi8(_mm256_set1_epi8(fill), places, v));
+}
+
+TARGET_VBMI2 wide_mask deposit(wide_mask bits, wide_mask places)
+{
+    return _pdep_u32(bits, places);
+}
+
+TARGET_VBMI2 wide_mask extract(wide_mask bits, wide_mask places)
+{
+    return _pext_u32(bits, places);
+}
+#endif
+static_assert(sizeof(wide_mask) == sizeof(chunk_mask), "a chunk is as wide as a register");
+
+TARGET_VBMI2 size_t bit_count(wide_mask m)
+{
+    return size_t(__builtin_popcountll(m));
+}
+
+// The edits of the chunk at P made with AVX-512, with no step per line
+// ending: compress drops the edited bytes in one instruction, and expand
+// spreads the bytes of each half chunk to make room for the inserted ones.
+// For expand, each byte has two places in a row, its own and one for a byte
+// inserted before it (after it where the rule inserts after the edited
+// byte), the latter used only where the byte is edited: each byte's place in
+// the output is the rank of its own among the places used, which a bit
+// deposit and a bit extract compute.
+template <typename rule>
+TARGET_VBMI2 char* edit_chunk_wide(const char* p, char* w, bool cr_carry)
+{
+    if constexpr (rule::replaces)
+        return replace_chunk<rule>(p, w, cr_carry);
+    const wide_mask m = edit_mask<rule>(p, cr_carry);
+    if constexpr (!rule::inserts) {
+        compress_to(w, p, ~m);
+        return w + chunk_size - bit_count(m);
+    }
+    const size_t half = chunk_size / 2;
+    const wide_mask low_places = ~wide_mask(0) / 3;  // every other place: 0101...
+    const wide_mask inserted = rule::offset ? low_places << 1 : low_places;
+    // Each expand reads a whole chunk from its half on: the loop leaves two
+    // chunks and a byte to read.
+    for (size_t h = 0; h < chunk_size; h += half) {
+        const wide_mask edits = (m >> h) & ((wide_mask(1) << half) - 1);
+        const wide_mask used = ~inserted | deposit(edits, inserted);
+        expand_to(w, p + h, extract(~inserted, used), rule::inserted);
+        w += half + bit_count(edits);
+    }
+    return w;
+}
+
+template <int from, int to>
+TARGET_VBMI2 void convert_buffered_wide(FileStream& in, FileStream& out)
+{
+    chunk_loop<from, to> c(in, out);
+    while (c.more())
+        c.next(edit_chunk_wide<edit<from, to>>(c.p, c.w, c.cr_carry));
+    c.finish(in, out);
+}
+#else
+// Without SSE2 there is no wider path.
+template <int from, int to>
+void convert_buffered_wide(FileStream& in, FileStream& out)
+{
+    convert_buffered<from, to>(in, out);
+}
+#endif
 
 // The byte path takes the bytes one by one where the buffers do not let the
 // chunks run: the first of each buffer that is read, the last few before the
 // end of either buffer, and every byte where the C library gives no view of
-// its buffers. The types the endings are written as are constants here, and
-// each conversion its own code: the chunk loop then keeps what it needs in
-// registers, which made it a quarter faster, the 32-bit build half again.
-template <int from, int to>
+// its buffers; BUFFERED runs the chunks. The types the endings are written
+// as are constants here, and each conversion its own code: the chunk loop
+// then keeps what it needs in registers, which made it a quarter faster, the
+// 32-bit build half again.
+template <int from, int to, void (*buffered)(FileStream&, FileStream&)>
 void convert(FileStream& in, FileStream& out)
 {
     for (int b; (b = in.get_byte()) != EOF;) {
@@ -395,26 +599,45 @@ void convert(FileStream& in, FileStream& out)
             put_ending<written(from, to, 'm')>(out);
         else
             out.put_byte(b);
-        convert_buffered<from, to>(in, out);
+        buffered(in, out);
     }
+}
+
+using converter = void (*)(FileStream&, FileStream&);
+
+struct conversion {
+    int from;
+    int to;
+    converter base;
+    converter wide;
+};
+
+template <int from, int to>
+constexpr conversion conversion_of()
+{
+    return {from, to, convert<from, to, convert_buffered<from, to>>,
+            convert<from, to, convert_buffered_wide<from, to>>};
 }
 
 }  // namespace
 
+void set_wide_scans(bool on)
+{
+    const wide_paths supported = supported_paths();
+    wide = {on && supported.report, on && supported.convert};
+}
+
 void convert_line_endings(FileStream& in, FileStream& out, int from, int to)
 {
-    using converter = void (*)(FileStream&, FileStream&);
-    const struct {
-        int from;
-        int to;
-        converter run;
-    } conversions[] = {
-        {'d', 'u', convert<'d', 'u'>}, {'u', 'd', convert<'u', 'd'>}, {'d', 'm', convert<'d', 'm'>},
-        {'m', 'd', convert<'m', 'd'>}, {'u', 'm', convert<'u', 'm'>}, {'m', 'u', convert<'m', 'u'>},
+    const conversion conversions[] = {
+        conversion_of<'d', 'u'>(), conversion_of<'u', 'd'>(), conversion_of<'d', 'm'>(),
+        conversion_of<'m', 'd'>(), conversion_of<'u', 'm'>(), conversion_of<'m', 'u'>(),
     };
     for (const auto& c : conversions) {
-        if (c.from == from && c.to == to)
-            return c.run(in, out);
+        if (c.from == from && c.to == to) {
+            const converter run = wide.convert ? c.wide : c.base;
+            return run(in, out);
+        }
     }
     assert(!"no such conversion");
 }

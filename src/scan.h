@@ -18,3 +18,9 @@ void convert_line_endings(FileStream& in, FileStream& out, int from, int to);
 
 // Reads IN to its end and returns the FOUND_ bits of the endings it holds.
 int detect_line_endings(FileStream& in);
+
+// The scanners take the widest vector instructions the processor has (on
+// x86: AVX2 for the detection, AVX-512's VBMI2 for the conversions); off,
+// only those that every processor of the build's kind has. The result is the
+// same byte for byte either way: tests and benchmarks run both.
+void set_wide_scans(bool on);

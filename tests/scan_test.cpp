@@ -48,6 +48,17 @@ std::string spaced(std::initializer_list<const char*> endings)
 
 const char* const conversions[] = {"du", "ud", "dm", "md", "um", "mu"};
 
+// Every case runs on the paths every processor has (false) and on the wider
+// ones of this processor (true), where it has them.
+class scan : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { set_wide_scans(GetParam()); }
+    void TearDown() override { set_wide_scans(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(paths, scan, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "wide" : "base"; });
+
 // Each input with its output under the six conversions, in the order above.
 const struct {
     std::string input;
@@ -72,7 +83,7 @@ const struct {
       "\r\x1a\r\xff\r", "\n\x1a\n\xff\n"}},
 };
 
-TEST(scan, conversions_by_the_table)
+TEST_P(scan, conversions_by_the_table)
 {
     for (const auto& row : conversion_table) {
         for (int i = 0; i < 6; ++i) {
@@ -83,7 +94,7 @@ TEST(scan, conversions_by_the_table)
     }
 }
 
-TEST(scan, detection_reads_the_byte_after_a_lone_cr_again)
+TEST_P(scan, detection_reads_the_byte_after_a_lone_cr_again)
 {
     const struct {
         std::string input;
@@ -118,7 +129,7 @@ TEST(scan, detection_reads_the_byte_after_a_lone_cr_again)
         EXPECT_EQ(detect(c.input), c.found) << ::testing::PrintToString(c.input);
 }
 
-TEST(scan, line_endings_across_the_stream_buffer_boundary)
+TEST_P(scan, line_endings_across_the_stream_buffer_boundary)
 {
     // The platform's streams read and write 128 KiB at a time: a pair, a
     // pushed-back byte or a run of ordinary bytes split across two buffers
