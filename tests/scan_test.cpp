@@ -56,7 +56,7 @@ protected:
     void TearDown() override { set_wide_scans(true); }
 };
 
-INSTANTIATE_TEST_SUITE_P(paths, scan, ::testing::Values(false, true),
+INSTANTIATE_TEST_SUITE_P(, scan, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "wide" : "base"; });
 
 // Each input with its output under the six conversions, in the order above.
