@@ -7,6 +7,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -22,17 +23,23 @@ struct ListLink {
 // smallest element below it, or -1 once every position below is placed. A
 // node plays its left winner, the earlier position, as the current minimum
 // against its right winner as the candidate, so the root is the element a
-// left-to-right scan of the unplaced positions would pick.
+// left-to-right scan of the unplaced positions would pick. Each element's
+// key, taken once, decides wherever two keys differ; only equal keys ask the
+// comparison.
 template <class T, class Compare>
 class Tournament {
 public:
-    Tournament(std::vector<ListLink<T>*>& links, Compare& compare) : links(links), compare(compare)
+    template <class Key>
+    Tournament(std::vector<ListLink<T>*>& links, Compare& compare, Key& key)
+        : links(links), compare(compare)
     {
         while (leaves < links.size())
             leaves *= 2;
         node.assign(2 * leaves, -1);
-        for (std::size_t i = 0; i < links.size(); ++i)
+        for (std::size_t i = 0; i < links.size(); ++i) {
             node[leaves + i] = static_cast<int>(i);
+            keys.push_back(key(links[i]->item));
+        }
         for (std::size_t k = leaves - 1; k > 0; --k)
             replay(k);
     }
@@ -43,6 +50,7 @@ public:
     {
         auto m = static_cast<std::size_t>(node[1]);
         std::swap(links[i], links[m]);
+        std::swap(keys[i], keys[m]);
         node[leaves + i] = -1;
         for (std::size_t a = (leaves + i) / 2, b = (leaves + m) / 2; a > 0; a /= 2, b /= 2) {
             replay(a);
@@ -57,16 +65,21 @@ private:
     {
         int earlier = node[2 * k];
         int later = node[2 * k + 1];
-        if (earlier < 0 || later < 0)
+        if (earlier < 0 || later < 0) {
             node[k] = earlier < 0 ? later : earlier;
-        else
-            node[k] = compare(links[earlier]->item, links[later]->item) > 0 ? later : earlier;
+            return;
+        }
+        std::uint64_t a = keys[earlier];
+        std::uint64_t b = keys[later];
+        bool moves = a != b ? a > b : compare(links[earlier]->item, links[later]->item) > 0;
+        node[k] = moves ? later : earlier;
     }
 
     std::vector<ListLink<T>*>& links;
     Compare& compare;
     std::size_t leaves = 1;
     std::vector<int> node;
+    std::vector<std::uint64_t> keys;
 };
 
 template <class T>
@@ -168,9 +181,17 @@ public:
     // minimum, candidate) decides, and only a result above zero moves the
     // minimum. A tournament finds each minimum in O(log n) comparisons; the
     // links are then chained anew in the order found, and the cursor ends on
-    // the last one.
+    // the last one. KEY, where given, maps each element to a number that
+    // orders as COMPARE does wherever two numbers differ; the comparison is
+    // then asked only between equal keys.
     template <class Compare>
     void sort(Compare compare)
+    {
+        sort(compare, [](const T*) { return std::uint64_t{0}; });
+    }
+
+    template <class Compare, class Key>
+    void sort(Compare compare, Key key)
     {
         if (total_num == 0)
             return;
@@ -178,7 +199,7 @@ public:
         links.reserve(static_cast<std::size_t>(total_num));
         for (ListLink<T>* link = top_link.next; link != &end_link; link = link->next)
             links.push_back(link);
-        Tournament<T, Compare> tournament(links, compare);
+        Tournament<T, Compare> tournament(links, compare, key);
         for (std::size_t i = 0; i < links.size(); ++i)
             tournament.place(i);
         ListLink<T>* prev = &top_link;

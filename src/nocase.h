@@ -4,6 +4,8 @@
 // The matcher (dosmatch.h) folds the bytes of names by fold_case too.
 #pragma once
 
+#include <cstdint>
+
 // C with A-Z taken as a-z.
 inline unsigned char fold_case(unsigned char c)
 {
@@ -11,6 +13,11 @@ inline unsigned char fold_case(unsigned char c)
 }
 
 int compare_nocase(const char* a, const char* b);
+
+// The first eight bytes of S, folded, as a number that orders as
+// compare_nocase wherever two such numbers differ: big-endian, with zeros
+// from the end of S on.
+std::uint64_t nocase_key(const char* s);
 
 inline bool equal_nocase(const char* a, const char* b)
 {

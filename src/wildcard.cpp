@@ -195,12 +195,22 @@ int compare_names(const FileEntry* a, const FileEntry* b)
     return compare_nocase(a->name, b->name);
 }
 
+namespace {
+
+// The sort's key of a name, which orders as compare_names where keys differ.
+std::uint64_t name_key(const FileEntry* e)
+{
+    return nocase_key(e->name);
+}
+
+}  // namespace
+
 void DirNode::sort_lists()
 {
     if (!find_root()->sort_flag)
         return;
-    files.sort(compare_names);
-    subdirs.sort(compare_names);
+    files.sort(compare_names, name_key);
+    subdirs.sort(compare_names, name_key);
 }
 
 int DirNode::count_files()

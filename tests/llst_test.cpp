@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -229,6 +231,17 @@ TEST(llst, sort_orders_as_the_selection_sort_in_n_log_n_comparisons)
         int n = l.count();
         EXPECT_EQ(chain(l), t.sorted) << t.keys;
         EXPECT_LE(calls, comparison_bound(n)) << t.keys;
+        // With the keys as numbers: the same order, comparing equal keys only.
+        elem_list keyed;
+        std::set<char> keys;
+        for (elem& e : items) {
+            keyed.insert(-1, &e);
+            keys.insert(e.key);
+        }
+        calls = 0;
+        keyed.sort(by_key, [](const elem* e) { return std::uint64_t(e->key); });
+        EXPECT_EQ(chain(keyed), t.sorted) << t.keys;
+        EXPECT_EQ(calls == 0, keys.size() == items.size()) << t.keys;
         // An empty list keeps its cursor; otherwise it ends on the last one.
         EXPECT_EQ(l.cur_idx, n == 0 ? 0 : n - 1) << t.keys;
     }

@@ -117,6 +117,10 @@ TEST(path_tree, walks_accepted_files_in_order)
         // Letters folded to lower case: _ (0x5F) sorts before z.
         {{{"Z.txt", 0}, {"b.txt", 0}, {"_.txt", 0}, {"A.txt", 0}}, "*.txt",
          {"_.txt", "A.txt", "b.txt", "Z.txt"}},
+        // Names alike in their first eight bytes, bytes compared unsigned.
+        {{{"abcdefgh2.txt", 0}, {"abcdefgh1.txt", 0}, {"ABCDEFGH10.txt", 0}, {"\xb1.txt", 0},
+          {"e.txt", 0}},
+         "*.txt", {"abcdefgh1.txt", "ABCDEFGH10.txt", "abcdefgh2.txt", "e.txt", "\xb1.txt"}},
         // A hidden subdirectory is entered, one whose name begins with a dot never.
         {{{"h", dir | hid}, {"h\\a.txt", 0}, {".cache", dir}, {".cache\\b.txt", 0}}, "*.txt",
          {"h\\a.txt"}, "s"},
