@@ -472,10 +472,8 @@ void convert_buffered(FileStream& in, FileStream& out)
 // the width of a chunk and of half a chunk: 64 and 32 bytes, 32 and 16 in
 // the 32-bit build, whose chunks are as wide as its registers.
 #ifdef __x86_64__
-using wide_mask = unsigned long long;
-
 // The bytes of the 64 at P that KEEP marks, in order, written at W.
-TARGET_VBMI2 void compress_to(char* w, const char* p, wide_mask keep)
+TARGET_VBMI2 void compress_to(char* w, const char* p, chunk_mask keep)
 {
     _mm512_storeu_si512(w, _mm512_maskz_compress_epi8(keep, _mm512_loadu_si512(p)));
 }
@@ -483,50 +481,47 @@ TARGET_VBMI2 void compress_to(char* w, const char* p, wide_mask keep)
 // The bytes from P on written at W, in order, in the places that PLACES
 // marks among 64, as many bytes as it marks; every other place gets FILL.
 // The load reads 64 bytes.
-TARGET_VBMI2 void expand_to(char* w, const char* p, wide_mask places, char fill)
+TARGET_VBMI2 void expand_to(char* w, const char* p, chunk_mask places, char fill)
 {
     _mm512_storeu_si512(
         w, _mm512_mask_expand_epi8(_mm512_set1_epi8(fill), places, _mm512_loadu_si512(p)));
 }
 
-TARGET_VBMI2 wide_mask deposit(wide_mask bits, wide_mask places)
+TARGET_VBMI2 chunk_mask deposit(chunk_mask bits, chunk_mask places)
 {
     return _pdep_u64(bits, places);
 }
 
-TARGET_VBMI2 wide_mask extract(wide_mask bits, wide_mask places)
+TARGET_VBMI2 chunk_mask extract(chunk_mask bits, chunk_mask places)
 {
     return _pext_u64(bits, places);
 }
 #else
-using wide_mask = unsigned;
-
-TARGET_VBMI2 void compress_to(char* w, const char* p, wide_mask keep)
+TARGET_VBMI2 void compress_to(char* w, const char* p, chunk_mask keep)
 {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(w), _mm256_maskz_compress_epi8(keep, v));
 }
 
-TARGET_VBMI2 void expand_to(char* w, const char* p, wide_mask places, char fill)
+TARGET_VBMI2 void expand_to(char* w, const char* p, chunk_mask places, char fill)
 {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(w),
                         _mm256_mask_expand_epi8(_mm256_set1_epi8(fill), places, v));
 }
 
-TARGET_VBMI2 wide_mask deposit(wide_mask bits, wide_mask places)
+TARGET_VBMI2 chunk_mask deposit(chunk_mask bits, chunk_mask places)
 {
     return _pdep_u32(bits, places);
 }
 
-TARGET_VBMI2 wide_mask extract(wide_mask bits, wide_mask places)
+TARGET_VBMI2 chunk_mask extract(chunk_mask bits, chunk_mask places)
 {
     return _pext_u32(bits, places);
 }
 #endif
-static_assert(sizeof(wide_mask) == sizeof(chunk_mask), "a chunk is as wide as a register");
 
-TARGET_VBMI2 size_t bit_count(wide_mask m)
+TARGET_VBMI2 size_t bit_count(chunk_mask m)
 {
     return size_t(__builtin_popcountll(m));
 }
@@ -544,19 +539,19 @@ TARGET_VBMI2 char* edit_chunk_wide(const char* p, char* w, bool cr_carry)
 {
     if constexpr (rule::replaces)
         return replace_chunk<rule>(p, w, cr_carry);
-    const wide_mask m = edit_mask<rule>(p, cr_carry);
+    const chunk_mask m = edit_mask<rule>(p, cr_carry);
     if constexpr (!rule::inserts) {
         compress_to(w, p, ~m);
         return w + chunk_size - bit_count(m);
     }
     const size_t half = chunk_size / 2;
-    const wide_mask low_places = ~wide_mask(0) / 3;  // every other place: 0101...
-    const wide_mask inserted = rule::offset ? low_places << 1 : low_places;
+    const chunk_mask low_places = ~chunk_mask(0) / 3;  // every other place: 0101...
+    const chunk_mask inserted = rule::offset ? low_places << 1 : low_places;
     // Each expand reads a whole chunk from its half on: the loop leaves two
     // chunks and a byte to read.
     for (size_t h = 0; h < chunk_size; h += half) {
-        const wide_mask edits = (m >> h) & ((wide_mask(1) << half) - 1);
-        const wide_mask used = ~inserted | deposit(edits, inserted);
+        const chunk_mask edits = (m >> h) & ((chunk_mask(1) << half) - 1);
+        const chunk_mask used = ~inserted | deposit(edits, inserted);
         expand_to(w, p + h, extract(~inserted, used), rule::inserted);
         w += half + bit_count(edits);
     }
