@@ -273,8 +273,8 @@ bool plat_truncate(FILE* f, unsigned long long size)
 {
     // A seek ends reading or writing through the stream and sets the
     // handle's position, where the file is cut.
-    return _fseeki64(f, static_cast<long long>(size), SEEK_SET) == 0 && SetEndOfFile(handle_of(f)) &&
-           fseek(f, 0, SEEK_SET) == 0;
+    return _fseeki64(f, static_cast<long long>(size), SEEK_SET) == 0 &&
+           SetEndOfFile(handle_of(f)) && fseek(f, 0, SEEK_SET) == 0;
 }
 
 temp_call plat_open_temp(const char* name, temp_open how, FILE** out)

@@ -284,15 +284,10 @@ struct edit {
     // only where FIRST is false; else CR_CARRY tells whether it is a CR.
     static vec16 at_lane(const char* p, bool first, bool cr_carry)
     {
-        // A lane one byte on marks each CR of the kind by the byte after it.
-        if constexpr (from == 'm' || to == 'u') {
-            constexpr int kind = from == 'm' ? FOUND_MAC : FOUND_DOS;
+        if constexpr (by_next)
             return lane<vec16>(p + 1).hits<kind>();
-        } else {
-            const lane<vec16> l = first ? lane<vec16>::after(p, cr_carry) : lane<vec16>(p);
-            constexpr int kind = from == 'u' ? FOUND_UNIX : FOUND_DOS;
-            return l.hits<kind>();
-        }
+        const lane<vec16> l = first ? lane<vec16>::after(p, cr_carry) : lane<vec16>(p);
+        return l.hits<kind>();
     }
 #else
     // Whether byte K of the chunk at P is edited; CR_CARRY tells whether the
@@ -310,6 +305,12 @@ struct edit {
             return p[k] == LF && cr_before;
     }
 #endif
+
+    // The kind of line ending edited. A CR is edited where it is the whole
+    // line ending or deleted from a pair, and then marked by the byte after
+    // it (BY_NEXT): a lane one byte on marks it.
+    static const int kind = from == 'm' ? FOUND_MAC : from == 'u' ? FOUND_UNIX : FOUND_DOS;
+    static const bool by_next = from == 'm' || to == 'u';
 
     // Where the byte is inserted, counted from the edited byte.
     static const size_t offset = from == 'm' && to == 'd';
@@ -468,9 +469,9 @@ void convert_buffered(FileStream& in, FileStream& out)
 }
 
 #ifdef __SSE2__
-// AVX-512's byte compress and expand, and BMI2's bit deposit and extract, at
-// the width of a chunk and of half a chunk: 64 and 32 bytes, 32 and 16 in
-// the 32-bit build, whose chunks are as wide as its registers.
+// AVX-512's byte compare, blend, compress and expand, and BMI2's bit deposit
+// and extract, at the width of a chunk and of half a chunk: 64 and 32 bytes,
+// 32 and 16 in the 32-bit build, whose chunks are as wide as its registers.
 #ifdef __x86_64__
 // The bytes of the 64 at P that KEEP marks, in order, written at W.
 TARGET_VBMI2 void compress_to(char* w, const char* p, chunk_mask keep)
@@ -485,6 +486,20 @@ TARGET_VBMI2 void expand_to(char* w, const char* p, chunk_mask places, char fill
 {
     _mm512_storeu_si512(
         w, _mm512_mask_expand_epi8(_mm512_set1_epi8(fill), places, _mm512_loadu_si512(p)));
+}
+
+// The bytes of the 64 at P that equal C.
+TARGET_VBMI2 chunk_mask equal_bits(const char* p, char c)
+{
+    return _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p), _mm512_set1_epi8(c));
+}
+
+// The 64 bytes at P written at W, each that FLIP marks XORed with X.
+TARGET_VBMI2 void flip_to(char* w, const char* p, chunk_mask flip, char x)
+{
+    const __m512i v = _mm512_loadu_si512(p);
+    _mm512_storeu_si512(w,
+                        _mm512_mask_blend_epi8(flip, v, _mm512_xor_si512(v, _mm512_set1_epi8(x))));
 }
 
 TARGET_VBMI2 chunk_mask deposit(chunk_mask bits, chunk_mask places)
@@ -510,6 +525,19 @@ TARGET_VBMI2 void expand_to(char* w, const char* p, chunk_mask places, char fill
                         _mm256_mask_expand_epi8(_mm256_set1_epi8(fill), places, v));
 }
 
+TARGET_VBMI2 chunk_mask equal_bits(const char* p, char c)
+{
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    return _mm256_cmpeq_epi8_mask(v, _mm256_set1_epi8(c));
+}
+
+TARGET_VBMI2 void flip_to(char* w, const char* p, chunk_mask flip, char x)
+{
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(w),
+                        _mm256_mask_blend_epi8(flip, v, _mm256_xor_si256(v, _mm256_set1_epi8(x))));
+}
+
 TARGET_VBMI2 chunk_mask deposit(chunk_mask bits, chunk_mask places)
 {
     return _pdep_u32(bits, places);
@@ -526,20 +554,33 @@ TARGET_VBMI2 size_t bit_count(chunk_mask m)
     return size_t(__builtin_popcountll(m));
 }
 
-// The edits of the chunk at P made with AVX-512, with no step per line
-// ending: compress drops the edited bytes in one instruction, and expand
-// spreads the bytes of each half chunk to make room for the inserted ones.
-// For expand, each byte has two places in a row, its own and one for a byte
-// inserted before it (after it where the rule inserts after the edited
+// edit_mask with a compare per chunk for each of CR and LF.
+template <typename rule>
+TARGET_VBMI2 chunk_mask edit_mask_wide(const char* p, bool cr_carry)
+{
+    const chunk_mask cr = equal_bits(p, CR);
+    if constexpr (rule::by_next)
+        return lane<chunk_mask>(cr, equal_bits(p + 1, LF)).template hits<rule::kind>();
+    const chunk_mask cr_before = cr << 1 | chunk_mask(cr_carry);
+    return lane<chunk_mask>(cr_before, equal_bits(p, LF)).template hits<rule::kind>();
+}
+
+// The edits of the chunk at P made with AVX-512, with no step per line ending:
+// a blend replaces the edited bytes, compress drops them in one instruction,
+// and expand spreads the bytes of each half chunk to make room for the inserted
+// ones. For expand, each byte has two places in a row, its own and one for a
+// byte inserted before it (after it where the rule inserts after the edited
 // byte), the latter used only where the byte is edited: each byte's place in
-// the output is the rank of its own among the places used, which a bit
-// deposit and a bit extract compute.
+// the output is the rank of its own among the places used, which a bit deposit
+// and a bit extract compute.
 template <typename rule>
 TARGET_VBMI2 char* edit_chunk_wide(const char* p, char* w, bool cr_carry)
 {
-    if constexpr (rule::replaces)
-        return replace_chunk<rule>(p, w, cr_carry);
-    const chunk_mask m = edit_mask<rule>(p, cr_carry);
+    const chunk_mask m = edit_mask_wide<rule>(p, cr_carry);
+    if constexpr (rule::replaces) {
+        flip_to(w, p, m, CR ^ LF);
+        return w + chunk_size;
+    }
     if constexpr (!rule::inserts) {
         compress_to(w, p, ~m);
         return w + chunk_size - bit_count(m);
