@@ -193,11 +193,9 @@ large_case() {
     local opt=$1 file=$2 peer=$3
     # sync: no run pays for writing back the data of the run before it.
     local fresh="cp $data/$file file.txt && rm -f kelto.tmp iolimit.tmp && sync"
-    time_case "$opt" "$fresh" "$kelto /$opt file.txt" "$peer file.txt" "$iolimit file.txt" \
-        "$iolimit -e file.txt"
+    time_case "$opt" "$fresh" "$kelto /$opt file.txt" "$peer file.txt" "$iolimit file.txt"
     row "kelto /$opt $file" 0 "$peer" 1
     row "kelto /$opt $file" 0 "I/O limit (iolimit)" 2
-    row "kelto /$opt $file" 0 "emptied first (iolimit -e)" 3
 }
 
 # The report reads its file in place: no copy, the file kept in the page

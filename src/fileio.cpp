@@ -1,6 +1,5 @@
 #include "fileio.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 const char temp_file_name[] = "kelto.tmp";
@@ -77,15 +76,7 @@ bool denotes(const char* name, const file_stamp& stamp, bool follow)
 
 void copy_file(FileStream& src, const char* src_name, FileStream& dst, const char* dst_name)
 {
-    // Written over rather than emptied first: emptying a file has the system
-    // free all its blocks, and ext4 writes an emptied file out to the disk
-    // as it is closed, which took twice as long as the copy itself. Cut to
-    // the new length first, it ends where the copy ends, and what another
-    // program appends meanwhile lands after that.
-    file_stamp source;
-    if (!plat_stamp(src.stream, &source))
-        report_error("cannot read file", src_name);
-    if (!plat_truncate(dst.stream, std::min(source.size, dst.opened.size)))
+    if (!plat_truncate(dst.stream))
         report_error("cannot write file", dst_name);
     // The size of the platform's stream buffers: each block is one read and
     // one write call, straight between the files and this block.

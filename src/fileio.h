@@ -80,9 +80,8 @@ public:
 // symbolic link of that name is followed to its file.
 bool denotes(const char* name, const file_stamp& stamp, bool follow = true);
 
-// Writes the bytes of SRC, which stands at its start, over DST, a block at a
-// time, and closes DST; DST, still as it was opened, is first cut to their
-// length when it is longer. A failure ends the run, naming the file that
-// failed (SRC_NAME or DST_NAME), and so does a DST that holds more than was
-// written; SRC is left open either way.
+// Writes the bytes of SRC, from where it stands, over DST, which it empties
+// first, a block at a time, and closes DST. A failure ends the run, naming
+// the file that failed (SRC_NAME or DST_NAME), and so does a DST that holds
+// more than was written; SRC is left open either way.
 void copy_file(FileStream& src, const char* src_name, FileStream& dst, const char* dst_name);

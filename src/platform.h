@@ -169,7 +169,7 @@ enum open_mode {
                   // block fails instead
     open_update,  // the same, when it may be written, for reading and then
                   // writing back: neither created nor emptied (plat_truncate
-                  // cuts it)
+                  // empties it)
 };
 
 // Starts the process: sees that no file can be opened as a standard
@@ -222,9 +222,9 @@ bool plat_look(const char* name, bool follow, file_stamp* out);
 // cannot tell.
 bool plat_tell(FILE* f, unsigned long long* out);
 
-// Cuts the file open for update in F to SIZE bytes, no more than it holds,
-// and sets it to be written from its start; false when that fails.
-bool plat_truncate(FILE* f, unsigned long long size);
+// Empties the file open for update in F and sets it to be written from its
+// start; false when that fails.
+bool plat_truncate(FILE* f);
 
 // The calls below serve the temporary file (tempfile.h), which is opened
 // without following a link and shared with no other process that opens it

@@ -250,9 +250,9 @@ bool plat_tell(FILE* f, unsigned long long* out)
     return at >= 0;
 }
 
-bool plat_truncate(FILE* f, unsigned long long size)
+bool plat_truncate(FILE* f)
 {
-    return fseek(f, 0, SEEK_SET) == 0 && ftruncate(fileno(f), static_cast<off_t>(size)) == 0;
+    return fseek(f, 0, SEEK_SET) == 0 && ftruncate(fileno(f), 0) == 0;
 }
 
 temp_call plat_open_temp(const char* name, temp_open how, FILE** out)

@@ -269,12 +269,11 @@ bool plat_look(const char* name, bool follow, file_stamp* out)
     return ok;
 }
 
-bool plat_truncate(FILE* f, unsigned long long size)
+bool plat_truncate(FILE* f)
 {
-    // A seek ends reading or writing through the stream and sets the
+    // The seek ends reading or writing through the stream and sets the
     // handle's position, where the file is cut.
-    return _fseeki64(f, static_cast<long long>(size), SEEK_SET) == 0 &&
-           SetEndOfFile(handle_of(f)) && fseek(f, 0, SEEK_SET) == 0;
+    return fseek(f, 0, SEEK_SET) == 0 && SetEndOfFile(handle_of(f));
 }
 
 temp_call plat_open_temp(const char* name, temp_open how, FILE** out)

@@ -81,7 +81,7 @@ temp_status take(FileStream& temp, const char* name)
                              : r == call_busy   ? temp_in_use
                              : r == call_denied ? temp_refused
                                                 : temp_failed;
-        if (status == temp_ready && held.size != 0 && !plat_truncate(temp.stream, 0))
+        if (status == temp_ready && held.size != 0 && !plat_truncate(temp.stream))
             status = temp_failed;
         if (status == temp_ready && !plat_hold(temp.stream, name, held))
             status = temp_failed;

@@ -117,14 +117,13 @@ TEST_F(stream_buffer_test, opening_for_writing_neither_creates_nor_empties_a_fil
     const struct {
         const char* name;
         const char* before;  // null: the file does not exist
-        int cut;             // the length plat_truncate cuts it to; -1: not cut
-        const char* after;   // null: the open fails
+        bool truncate;
+        const char* after;  // null: the open fails
     } cases[] = {
-        {"full", "old content\r\n", -1, "xld content\r\n"},
-        {"full_emptied", "old content\r\n", 0, "x"},
-        {"full_cut", "old content\r\n", 3, "xld"},
-        {"empty", "", -1, "x"},
-        {"missing", nullptr, -1, nullptr},
+        {"full", "old content\r\n", false, "xld content\r\n"},
+        {"full_emptied", "old content\r\n", true, "x"},
+        {"empty", "", false, "x"},
+        {"missing", nullptr, false, nullptr},
     };
     for (const auto& c : cases) {
         if (c.before)
@@ -134,7 +133,7 @@ TEST_F(stream_buffer_test, opening_for_writing_neither_creates_nor_empties_a_fil
         ASSERT_EQ(f != nullptr, c.after != nullptr) << c.name;
         if (!f)
             continue;
-        EXPECT_TRUE(c.cut < 0 || plat_truncate(f, unsigned(c.cut))) << c.name;
+        EXPECT_TRUE(!c.truncate || plat_truncate(f)) << c.name;
         plat_putc('x', f);
         ASSERT_TRUE(plat_close(f)) << c.name;
         EXPECT_EQ(read_bytes(c.name), c.after) << c.name;
