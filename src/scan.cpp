@@ -322,9 +322,11 @@ struct edit {
     static const bool replaces = inserts && drops;
 };
 
-// The edits of the chunk at P, byte k as bit k.
+// The edits of the chunk at P, byte k as bit k. CR_CARRY tells whether the
+// byte before P is a CR, and is then set to tell whether the chunk's last
+// byte is one, for the chunk after it.
 template <typename rule>
-chunk_mask edit_mask(const char* p, bool cr_carry)
+chunk_mask edit_mask(const char* p, bool& cr_carry)
 {
     chunk_mask m = 0;
 #ifdef __SSE2__
@@ -334,6 +336,7 @@ chunk_mask edit_mask(const char* p, bool cr_carry)
     for (size_t k = 0; k < chunk_size; ++k)
         m |= chunk_mask(rule::at(p, k, cr_carry)) << k;
 #endif
+    cr_carry = p[chunk_size - 1] == CR;
     return m;
 }
 
@@ -367,10 +370,9 @@ void step(const char* p, chunk_mask& m, const char*& run, char*& w)
 const size_t fixed_steps = chunk_size / 32;
 
 // The edits of the chunk at P, written at W, a step for each and one for the
-// rest; returns where the output goes on. CR_CARRY tells whether the byte
-// before P is a CR.
+// rest; returns where the output goes on. CR_CARRY as for edit_mask.
 template <typename rule>
-char* edit_chunk(const char* p, char* w, bool cr_carry)
+char* edit_chunk(const char* p, char* w, bool& cr_carry)
 {
     chunk_mask m = edit_mask<rule>(p, cr_carry);
     const char* run = p;  // the first byte not written yet
@@ -388,9 +390,9 @@ char* edit_chunk(const char* p, char* w, bool cr_carry)
 // A replacing conversion of the chunk at P, written at W: each lone LF becomes
 // a CR or each lone CR an LF. The bytes keep their places, so no step per
 // line ending is needed: where the processor can, the chunk is taken a lane
-// at a time. CR_CARRY tells whether the byte before P is a CR.
+// at a time. CR_CARRY as for edit_mask.
 template <typename rule>
-char* replace_chunk(const char* p, char* w, bool cr_carry)
+char* replace_chunk(const char* p, char* w, bool& cr_carry)
 {
 #ifdef __SSE2__
     for (size_t q = 0; q < chunk_size; q += 16) {
@@ -402,6 +404,7 @@ char* replace_chunk(const char* p, char* w, bool cr_carry)
         w[k] = rule::at(p, k, cr_carry) ? char(p[k] ^ (CR ^ LF)) : p[k];
     }
 #endif
+    cr_carry = p[chunk_size - 1] == CR;
     return w + chunk_size;
 }
 
@@ -417,8 +420,9 @@ struct chunk_loop {
     const room_span dst;
     const char* p;  // the first byte not converted yet
     char* w;        // where its conversion goes
-    // Whether the byte before P is a CR. Never where the chunks start: the
-    // byte path takes the LF of a CR LF pair together with its CR.
+    // Whether the byte before P is a CR, which each chunk's conversion sets
+    // for the next. Never where the chunks start: the byte path takes the LF
+    // of a CR LF pair together with its CR.
     bool cr_carry = false;
 
     chunk_loop(FileStream& in, FileStream& out)
@@ -436,7 +440,6 @@ struct chunk_loop {
     void next(char* end)
     {
         w = end;
-        cr_carry = p[chunk_size - 1] == CR;
         p += chunk_size;
     }
 
@@ -554,14 +557,18 @@ TARGET_VBMI2 size_t bit_count(chunk_mask m)
     return size_t(__builtin_popcountll(m));
 }
 
-// edit_mask with a compare per chunk for each of CR and LF.
+// edit_mask with a compare per chunk for each of CR and LF. The carry to the
+// next chunk comes from the compare too: read from memory again, the chunk's
+// last byte made the loop wait on the stores before it, and took half the
+// speed of the conversions that use it.
 template <typename rule>
-TARGET_VBMI2 chunk_mask edit_mask_wide(const char* p, bool cr_carry)
+TARGET_VBMI2 chunk_mask edit_mask_wide(const char* p, bool& cr_carry)
 {
     const chunk_mask cr = equal_bits(p, CR);
+    const chunk_mask cr_before = cr << 1 | chunk_mask(cr_carry);
+    cr_carry = (cr & top_bit) != 0;
     if constexpr (rule::by_next)
         return lane<chunk_mask>(cr, equal_bits(p + 1, LF)).template hits<rule::kind>();
-    const chunk_mask cr_before = cr << 1 | chunk_mask(cr_carry);
     return lane<chunk_mask>(cr_before, equal_bits(p, LF)).template hits<rule::kind>();
 }
 
@@ -574,7 +581,7 @@ TARGET_VBMI2 chunk_mask edit_mask_wide(const char* p, bool cr_carry)
 // the output is the rank of its own among the places used, which a bit deposit
 // and a bit extract compute.
 template <typename rule>
-TARGET_VBMI2 char* edit_chunk_wide(const char* p, char* w, bool cr_carry)
+TARGET_VBMI2 char* edit_chunk_wide(const char* p, char* w, bool& cr_carry)
 {
     const chunk_mask m = edit_mask_wide<rule>(p, cr_carry);
     if constexpr (rule::replaces) {
