@@ -193,9 +193,12 @@ large_case() {
     local opt=$1 file=$2 peer=$3
     # sync: no run pays for writing back the data of the run before it.
     local fresh="cp $data/$file file.txt && rm -f kelto.tmp iolimit.tmp && sync"
-    time_case "$opt" "$fresh" "$kelto /$opt file.txt" "$peer file.txt" "$iolimit file.txt"
+    # The I/O limit in rounds of its own with kelto: on a virtual machine a
+    # run right after one of the dos2unix family could take twice its time.
+    time_case "$opt" "$fresh" "$kelto /$opt file.txt" "$iolimit file.txt"
+    row "kelto /$opt $file" 0 "I/O limit (iolimit)" 1
+    time_case "$opt-peer" "$fresh" "$kelto /$opt file.txt" "$peer file.txt"
     row "kelto /$opt $file" 0 "$peer" 1
-    row "kelto /$opt $file" 0 "I/O limit (iolimit)" 2
 }
 
 # The report reads its file in place: no copy, the file kept in the page
