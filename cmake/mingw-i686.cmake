@@ -2,24 +2,9 @@
 # compilers (package g++-mingw-w64-i686-posix). kelto.exe is linked
 # statically, so it needs no DLL beside it; ctest runs the Windows test
 # programs under Wine.
-#
-# The posix thread model, not win32: GCC 12's win32 model has no std::mutex,
-# without which GoogleTest has no death tests on Windows. kelto uses no
-# threads; the static link takes in what the runtime needs.
-set(CMAKE_SYSTEM_NAME Windows)
+set(KELTO_MINGW i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
 
 # The scanners look at sixteen bytes at a time with SSE2, which every x86
 # processor since 2004 has and Windows 8 and later require; the i686
