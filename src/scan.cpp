@@ -394,6 +394,8 @@ char* edit_chunk(const char* p, char* w, bool& cr_carry)
 template <typename rule>
 char* replace_chunk(const char* p, char* w, bool& cr_carry)
 {
+    // Read before the stores below, which the read would otherwise wait on.
+    const bool cr_last = p[chunk_size - 1] == CR;
 #ifdef __SSE2__
     for (size_t q = 0; q < chunk_size; q += 16) {
         const vec16 out = load(p + q) ^ (rule::at_lane(p + q, q == 0, cr_carry) & (CR ^ LF));
@@ -404,7 +406,7 @@ char* replace_chunk(const char* p, char* w, bool& cr_carry)
         w[k] = rule::at(p, k, cr_carry) ? char(p[k] ^ (CR ^ LF)) : p[k];
     }
 #endif
-    cr_carry = p[chunk_size - 1] == CR;
+    cr_carry = cr_last;
     return w + chunk_size;
 }
 
