@@ -74,18 +74,36 @@ bool denotes(const char* name, const file_stamp& stamp, bool follow)
     return plat_look(name, follow, &now) && now.volume == stamp.volume && now.index == stamp.index;
 }
 
+namespace {
+
+// Moves the next block of up to stream_buffer_size bytes from SRC to DST, N
+// of them; false when the write failed. Each block is one read call and one
+// write call. Where DST's buffer has room for a whole block, the block is
+// read straight into it and flushed: glibc's fwrite would first fill that
+// room with a copy of every other block. Otherwise it passes through BLOCK.
+bool copy_block(FILE* src, FILE* dst, char* block, size_t& n)
+{
+    room_span room = plat_room(dst);
+    if (room.size >= stream_buffer_size) {
+        n = fread(room.data, 1, stream_buffer_size, src);
+        plat_commit(dst, n);
+        return fflush(dst) == 0;
+    }
+    n = fread(block, 1, stream_buffer_size, src);
+    return fwrite(block, 1, n, dst) == n;
+}
+
+}  // namespace
+
 void copy_file(FileStream& src, const char* src_name, FileStream& dst, const char* dst_name)
 {
     if (!plat_truncate(dst.stream))
         report_error("cannot write file", dst_name);
-    // The size of the platform's stream buffers: each block is one read and
-    // one write call, straight between the files and this block.
     static char block[stream_buffer_size];
     unsigned long long written = 0;
     // A short block is the last: reading on would only meet the end again.
     for (size_t n = sizeof block; n == sizeof block; written += n) {
-        n = fread(block, 1, sizeof block, src.stream);
-        if (fwrite(block, 1, n, dst.stream) != n)
+        if (!copy_block(src.stream, dst.stream, block, n))
             break;
     }
     // Another program that wrote to the file after the last write of the
