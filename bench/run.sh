@@ -10,13 +10,13 @@
 # Every case is timed in rounds: each round is one hyperfine call that runs
 # every contender once, side by side, each run on a fresh copy of its input
 # made by the same untimed step. A first round warms up and is not counted.
-# The contenders thus take turns, and a load that comes and goes on a shared
-# machine falls on all of them alike. Elapsed times are medians over the
-# rounds, processor times means; ratios are ratios of medians. The
-# conversions are also compared by their fastest rounds: on a virtual
-# machine whose host takes back the memory the guest frees, any run that
-# writes the file may take twice its time, and in ten rounds that can hold
-# the median of one contender.
+# The contenders thus take turns, each round another one first, and a load
+# that comes and goes on a shared machine falls on all of them alike.
+# Elapsed times are medians over the rounds, processor times means; ratios
+# are ratios of medians. The conversions are also compared by their fastest
+# rounds: on a virtual machine whose host takes back the memory the guest
+# frees, any run that writes the file may take twice its time, and in ten
+# rounds that can hold the median of one contender.
 # KELTO_BENCH_RUNS sets the number of rounds (default 10); the data and the
 # working copies go to KELTO_BENCH_DATA (default build/bench-data).
 set -euo pipefail
@@ -147,33 +147,42 @@ mean() {
 # one hyperfine call that runs every command once, in the working
 # directory. Stores, in the order of the commands, the median elapsed times
 # in "medians", the fastest in "fastest" and the mean processor times in
-# "users" and "systems". The
-# system splits a process's time into user and system time by the clock
-# ticks that fall in each, a few milliseconds apart: a mean of many runs
-# evens that out, where a median would keep its steps.
+# "users" and "systems". The system splits a process's time into user and
+# system time by the clock ticks that fall in each, a few milliseconds
+# apart: a mean of many runs evens that out, where a median would keep its
+# steps.
 time_case() {
     local name=$1 prepare=$2
     shift 2
-    local dir=$results/$name r k
+    local dir=$results/$name n=$# r k
     mkdir -p "$dir"
     for ((r = 0; r <= runs; r++)); do
+        # Round r starts with command r mod n: on a virtual machine a run's
+        # place in its round can change its time.
         # hyperfine's warnings go to a log, shown if it fails.
         if ! (cd "$data/work" && hyperfine --style none --runs 1 --prepare "$prepare" \
-            --export-csv "$dir/round$r.csv" "$@" >/dev/null 2>"$dir/log"); then
+            --export-csv "$dir/turned.csv" "${@:r % n + 1}" "${@:1:r % n}" >/dev/null 2>"$dir/log"); then
             cat "$dir/log" >&2
             exit 1
         fi
+        awk -v s=$((r % n)) -v n=$n 'NR == 1 { print; next } { line[(NR - 2 + s) % n] = $0 }
+            END { for (k = 0; k < n; k++) print line[k] }' "$dir/turned.csv" > "$dir/round$r.csv"
     done
-    rm "$dir/round0.csv"
-    # The CSV columns, counted from the end of a line (a command may hold a
-    # comma): mean (the one run's time), stddev, median, user, system, min, max.
+    rm "$dir/round0.csv" "$dir/turned.csv"
     medians=() fastest=() users=() systems=()
-    for ((k = 1; k <= $#; k++)); do
-        medians+=("$(awk -F, -v k=$k 'FNR == k + 1 { print $(NF - 6) }' "$dir"/round*.csv | median)")
-        fastest+=("$(awk -F, -v k=$k 'FNR == k + 1 { print $(NF - 6) }' "$dir"/round*.csv | sort -g | head -1)")
-        users+=("$(awk -F, -v k=$k 'FNR == k + 1 { print $(NF - 3) }' "$dir"/round*.csv | mean)")
-        systems+=("$(awk -F, -v k=$k 'FNR == k + 1 { print $(NF - 2) }' "$dir"/round*.csv | mean)")
+    for ((k = 1; k <= n; k++)); do
+        medians+=("$(field $k 6 | median)")
+        fastest+=("$(field $k 6 | sort -g | head -1)")
+        users+=("$(field $k 3 | mean)")
+        systems+=("$(field $k 2 | mean)")
     done
+}
+
+# field K F: field F of command K in every round of time_case's DIR, F
+# counted back from the end of a line, as a command may hold a comma: 6 the
+# elapsed time of the one run, 3 its user time, 2 its system time.
+field() {
+    awk -F, -v k="$1" -v f="$2" 'FNR == k + 1 { print $(NF - f) }' "$dir"/round*.csv
 }
 
 # row CASE K PEER P : one line of the table, kelto's figures from command K
