@@ -30,6 +30,8 @@ TEST(fileio, copy_file_writes_the_source_bytes_over_the_destination)
         {"empty source", "", "old content"},
         {"shorter than the destination", "\r\n", std::string(1000, 'x')},
         {"larger than the stream buffer", large, ""},
+        {"two whole stream buffers", large.substr(0, 2 * stream_buffer_size), large},
+        {"a byte past two stream buffers", large.substr(0, 2 * stream_buffer_size + 1), "old"},
     };
     for (const auto& c : cases) {
         scratch_file src(c.src);
