@@ -94,7 +94,7 @@ void report_file(FileStream& in, const char* name, bool before_conversion)
     int found = detect_line_endings(in);
     if (in.failed() || (before_conversion && fseek(in.stream, 0, SEEK_SET) != 0))
         report_error("cannot read file", name);
-    printf("%-30s", name);
+    printf("%-30s", shown(name));
     if (found & FOUND_DOS)
         fputs(" dos", stdout);
     if (found & FOUND_UNIX)
@@ -131,14 +131,24 @@ namespace {
     report_error(msg, subject);
 }
 
-// True when the file open in IN is still as it was read: the same size and
-// modification time, so that nothing written to it meanwhile is lost, and
-// still not read-only.
-bool unchanged(FileStream& in, const file_stamp& read)
+// Where a file's modification time has no part below the second, a write
+// made in the same second as the read, of the same size, leaves the time as
+// it was: the bytes themselves are compared, by their sum.
+bool coarse_time(const file_stamp& read)
+{
+    return read.mtime_ns == 0;
+}
+
+// True when the file open in IN is still as it was read: the same size,
+// modification time and, where that time is coarse, sum of its bytes (SUM),
+// so that nothing written to it meanwhile is lost, and still not read-only.
+bool unchanged(FileStream& in, const file_stamp& read, std::uint64_t sum)
 {
     file_stamp now;
+    std::uint64_t again = 0;
     return plat_stamp(in.stream, &now) && now.size == read.size && now.mtime == read.mtime &&
-           now.mtime_ns == read.mtime_ns && !now.read_only;
+           now.mtime_ns == read.mtime_ns && !now.read_only &&
+           (!coarse_time(read) || (sum_content(in, &again) && again == sum));
 }
 
 // Opens NAME to be read and then written back through the same open, so
@@ -167,6 +177,15 @@ void convert_file_in_place(FileStream& file, bool writable, const char* name, in
         report_error("cannot convert temporary file", name);
     FileStream temp;
     open_temp_file(temp);
+    // Another run's temporary file, named from another directory, is
+    // emptied and written back by that run: it is never converted. The
+    // shared lock taken here keeps such a run waiting until this conversion
+    // is done. A file system without locks cannot tell, and goes on.
+    if (plat_try_share(file.stream) == call_busy)
+        drop_temp(temp, "cannot convert temporary file", name);
+    std::uint64_t sum = 0;
+    if (coarse_time(read) && !sum_content(file, &sum))
+        drop_temp(temp, "cannot read file", name);
     convert_line_endings(file, temp, from, to);
     if (file.failed())
         drop_temp(temp, "cannot read file", name);
@@ -176,7 +195,8 @@ void convert_file_in_place(FileStream& file, bool writable, const char* name, in
     unsigned long long at = 0;
     if (!plat_tell(file.stream, &at) || at != read.size)
         drop_temp(temp, "file changed while converted", name);
-    if (fflush(temp.stream) != 0 || temp.failed())
+    unsigned long long converted = 0;
+    if (fflush(temp.stream) != 0 || temp.failed() || !plat_tell(temp.stream, &converted))
         drop_temp(temp, "cannot write file", temp_file_name);
     // A file that may not be written keeps its conversion in the temporary
     // file. One whose name no longer denotes it, or that was written to or
@@ -189,9 +209,9 @@ void convert_file_in_place(FileStream& file, bool writable, const char* name, in
         drop_temp(temp, "cannot write file", temp_file_name);
     // Looked at last thing before the file is emptied, so that a write
     // made meanwhile is not lost.
-    if (!unchanged(file, read))
+    if (!unchanged(file, read, sum))
         drop_temp(temp, "file changed while converted", name);
-    copy_file(temp, temp_file_name, file, name);
+    copy_file(temp, temp_file_name, converted, file, name);
     remove_temp_file(temp);
     temp.close();
     // An interruption during the copy back ends the run once it is done.

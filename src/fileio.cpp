@@ -1,12 +1,13 @@
 #include "fileio.h"
 
 #include <cstdlib>
+#include <string>
 
 const char temp_file_name[] = "kelto.tmp";
 
 void report_error(const char* msg, const char* subject)
 {
-    printf("error : %s : %s.\n", msg, subject);
+    printf("error : %s : %s.\n", msg, shown(subject));
     finish(2);
 }
 
@@ -68,6 +69,93 @@ bool FileStream::close()
     return ok;
 }
 
+const char* shown(const char* name)
+{
+    static const bool terminal = plat_is_terminal(stdout);
+    if (!terminal)
+        return name;
+    // Every byte of a character of several bytes is 0x40 or above in the
+    // code pages the tool knows, so the bytes are judged one by one.
+    static std::string masked;
+    masked = name;
+    for (char& c : masked) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return masked.c_str();
+}
+
+namespace {
+
+// The bytes of a file mixed into a sum eight at a time, in the order of
+// their offsets, however the reads split them.
+class byte_sum {
+public:
+    void add(byte_span s)
+    {
+        size_t i = 0;
+        for (; i < s.size && held != 0; ++i)
+            add_byte(s.data[i]);
+        for (; i + 8 <= s.size; i += 8) {
+            word = load(s.data + i);
+            mix();
+        }
+        for (; i < s.size; ++i)
+            add_byte(s.data[i]);
+    }
+
+    void add_byte(char b)
+    {
+        word |= std::uint64_t{static_cast<unsigned char>(b)} << (8 * held);
+        if (++held == 8)
+            mix();
+    }
+
+    std::uint64_t end()
+    {
+        if (held != 0)
+            mix();
+        return sum;
+    }
+
+private:
+    // Any start but 0, which a word of zero bytes would leave as it is.
+    std::uint64_t sum = 0x243f6a8885a308d3;
+    std::uint64_t word = 0;  // the bytes not yet mixed in, the first lowest
+    int held = 0;            // how many
+
+    static std::uint64_t load(const char* p)
+    {
+        std::uint64_t w = 0;
+        for (int k = 7; k >= 0; --k)
+            w = w << 8 | static_cast<unsigned char>(p[k]);
+        return w;
+    }
+
+    void mix()
+    {
+        sum = (sum ^ word) * 0x9e3779b97f4a7c15;
+        sum ^= sum >> 29;
+        word = 0;
+        held = 0;
+    }
+};
+
+}  // namespace
+
+bool sum_content(FileStream& f, std::uint64_t* sum)
+{
+    if (fseek(f.stream, 0, SEEK_SET) != 0)
+        return false;
+    byte_sum s;
+    for (int c; (c = f.get_byte()) != EOF;) {
+        s.add_byte(static_cast<char>(c));
+        s.add(f.get_buffered());
+    }
+    *sum = s.end();
+    return !f.failed() && fseek(f.stream, 0, SEEK_SET) == 0;
+}
+
 bool denotes(const char* name, const file_stamp& stamp, bool follow)
 {
     file_stamp now;
@@ -95,7 +183,8 @@ bool copy_block(FILE* src, FILE* dst, char* block, size_t& n)
 
 }  // namespace
 
-void copy_file(FileStream& src, const char* src_name, FileStream& dst, const char* dst_name)
+void copy_file(FileStream& src, const char* src_name, unsigned long long size, FileStream& dst,
+               const char* dst_name)
 {
     if (!plat_truncate(dst.stream))
         report_error("cannot write file", dst_name);
@@ -118,6 +207,10 @@ void copy_file(FileStream& src, const char* src_name, FileStream& dst, const cha
         report_error("cannot write file", dst_name);
     if (src.failed())
         report_error("cannot read file", src_name);
+    // Another program wrote to the temporary file meanwhile: what was
+    // copied is not this conversion, which the user has to know.
+    if (written != size)
+        report_error("file changed while converted", src_name);
     if (!whole)
         report_error("file changed while converted", dst_name);
 }

@@ -80,8 +80,21 @@ public:
 // symbolic link of that name is followed to its file.
 bool denotes(const char* name, const file_stamp& stamp, bool follow = true);
 
+// NAME as it may be printed: where standard output is a terminal, each
+// control byte (0x01 to 0x1F, 0x7F) becomes '?', so that a name cannot move
+// the cursor, retitle the window or start a line of its own; elsewhere the
+// exact bytes. Valid until the next call.
+const char* shown(const char* name);
+
+// Reads F from its start and sums its bytes into *SUM, a sum that tells one
+// content from another of the same size, and leaves F at its start again;
+// false when reading failed.
+bool sum_content(FileStream& f, std::uint64_t* sum);
+
 // Writes the bytes of SRC, from where it stands, over DST, which it empties
 // first, a block at a time, and closes DST. A failure ends the run, naming
-// the file that failed (SRC_NAME or DST_NAME), and so does a DST that holds
-// more than was written; SRC is left open either way.
-void copy_file(FileStream& src, const char* src_name, FileStream& dst, const char* dst_name);
+// the file that failed (SRC_NAME or DST_NAME), and so do a SRC that gave
+// other than SIZE bytes and a DST that holds more than was written; SRC is
+// left open either way.
+void copy_file(FileStream& src, const char* src_name, unsigned long long size, FileStream& dst,
+               const char* dst_name);

@@ -248,6 +248,17 @@ temp_call plat_open_temp(const char* name, temp_open how, FILE** out);
 // Takes the lock of the file open in F, without waiting for it.
 temp_call plat_try_lock(FILE* f);
 
+// Takes a shared lock on the file open in F, without waiting: call_busy
+// when another process holds the file's lock, as a run of the tool holds its
+// temporary file; call_failed where the file system has no locks. The lock
+// goes with the stream.
+temp_call plat_try_share(FILE* f);
+
+// Waits until the process that holds the temporary file lets go of it: F is
+// the file found locked, or null where the open itself was refused because
+// another process holds the file (call_busy from plat_open_temp).
+void plat_wait_turn(FILE* f);
+
 // False for a file mounted over its name from elsewhere: one on another
 // mount than the current directory.
 bool plat_same_mount(FILE* f);
@@ -264,8 +275,12 @@ bool plat_delete_held();
 
 // Has HANDLER called on each interrupting signal (SIGINT, SIGTERM, SIGHUP;
 // Ctrl+C and Ctrl+Break on Windows), in a signal handler or on a thread of
-// its own. When it returns false the signal has its usual effect.
+// its own. When it returns false the signal has its usual effect. A signal
+// ignored when the process started stays ignored.
 void plat_on_interrupt(bool (*handler)());
+
+// True when F writes to a terminal (a console on Windows).
+bool plat_is_terminal(FILE* f);
 
 // Directory listing: the entries of one directory, with the attributes the
 // system gives them, in the system's order; the caller matches the names.

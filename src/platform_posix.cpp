@@ -260,9 +260,19 @@ temp_call plat_open_temp(const char* name, temp_open how, FILE** out)
     // O_NONBLOCK: a FIFO put in the place of the file found does not block
     // its open.
     const int flags[] = {O_RDWR | O_CREAT | O_EXCL, O_RDWR | O_NONBLOCK, O_RDONLY | O_NONBLOCK};
-    int fd = open(os_path(name).c_str(), flags[how] | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    std::string path = os_path(name);
+    int fd = open(path.c_str(), flags[how] | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0 && (errno == EEXIST || how == temp_make))
         return errno == EEXIST ? call_exists : call_failed;
+    // The umask may have taken the owner's write bit, the mark of a kept
+    // copy, or the read bit, which the copy back needs: the mode is set
+    // again, whatever the umask. A file made here that keeps the wrong mode
+    // goes again.
+    if (how == temp_make && fchmod(fd, 0600) != 0) {
+        unlink(path.c_str());
+        close(fd);
+        return call_failed;
+    }
     if (fd < 0)
         return errno == ENOENT                     ? call_missing
                : errno == EACCES || errno == EPERM ? call_denied
@@ -271,11 +281,31 @@ temp_call plat_open_temp(const char* name, temp_open how, FILE** out)
     return *out ? call_done : call_failed;
 }
 
-temp_call plat_try_lock(FILE* f)
+namespace {
+
+temp_call lock(FILE* f, int how)
 {
-    if (flock(fileno(f), LOCK_EX | LOCK_NB) == 0)
+    if (flock(fileno(f), how | LOCK_NB) == 0)
         return call_done;
     return errno == EWOULDBLOCK ? call_busy : call_failed;
+}
+
+}  // namespace
+
+temp_call plat_try_lock(FILE* f)
+{
+    return lock(f, LOCK_EX);
+}
+
+temp_call plat_try_share(FILE* f)
+{
+    return lock(f, LOCK_SH);
+}
+
+void plat_wait_turn(FILE* f)
+{
+    while (flock(fileno(f), LOCK_EX) != 0 && errno == EINTR) {
+    }
 }
 
 // A file mounted over the name (a bind mount) passes every other check but
@@ -318,8 +348,18 @@ void plat_on_interrupt(bool (*handler)())
     action.sa_handler = on_signal;
     action.sa_flags = SA_RESTART;
     sigfillset(&action.sa_mask);
-    for (int sig : interrupting_signals)
-        sigaction(sig, &action, nullptr);
+    for (int sig : interrupting_signals) {
+        // A signal that whoever started the tool ignores (nohup, the shell
+        // for a background job) stays ignored.
+        struct sigaction was;
+        if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler != SIG_IGN)
+            sigaction(sig, &action, nullptr);
+    }
+}
+
+bool plat_is_terminal(FILE* f)
+{
+    return isatty(fileno(f)) == 1;
 }
 
 // The directory listing: every entry of a directory that the DOS interface

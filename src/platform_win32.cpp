@@ -302,6 +302,21 @@ temp_call plat_try_lock(FILE*)
     return call_done;
 }
 
+// The share mode of the open is the lock: a file that another run holds as
+// its temporary file cannot be opened at all.
+temp_call plat_try_share(FILE*)
+{
+    return call_done;
+}
+
+// Where the open was refused because another process holds the file, the
+// open is tried again after a pause: the system tells no one when a file is
+// let go.
+void plat_wait_turn(FILE*)
+{
+    Sleep(20);
+}
+
 // Only directories can be mount points on Windows.
 bool plat_same_mount(FILE*)
 {
@@ -335,6 +350,12 @@ void plat_on_interrupt(bool (*handler)())
 {
     interrupt_handler = handler;
     SetConsoleCtrlHandler(on_control, TRUE);
+}
+
+bool plat_is_terminal(FILE* f)
+{
+    DWORD mode;
+    return GetConsoleMode(handle_of(f), &mode) != 0;
 }
 
 find_handle* plat_find_first(const char* dir, find_entry* out)

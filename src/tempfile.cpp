@@ -59,11 +59,28 @@ temp_status judge(FileStream& temp, const file_stamp& held, bool made, bool writ
     return temp_ready;
 }
 
+// Waits, holding nothing, until the run that holds the temporary file found
+// in TEMP (or, where the open was refused, under its name) has finished
+// with it, and closes it. Until then there is nothing to undo: an
+// interruption has its usual effect.
+void wait_turn(FileStream& temp)
+{
+    if (interrupted)
+        finish(2);
+    current_phase = phase_none;
+    plat_wait_turn(temp.stream);
+    current_phase = phase_taking;
+    if (temp.stream)
+        temp.close();
+}
+
 // Has the file locked and judged, in a few attempts: between two of them
-// another run may have deleted the file found, or made one of its own.
+// another run may have deleted the file found, or made one of its own. A
+// file that another run holds is waited for, as often as that happens:
+// each wait ends with that run's file done.
 temp_status take(FileStream& temp, const char* name)
 {
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    for (int attempt = 0; attempt < 4;) {
         bool made = false;
         bool writable = true;
         file_stamp held = {};
@@ -76,9 +93,12 @@ temp_status take(FileStream& temp, const char* name)
         // someone put another file in its place.
         if (r == call_done && !denotes(name, held, false))
             r = call_missing;
+        if (r == call_busy) {
+            wait_turn(temp);
+            continue;
+        }
         // A file that this user may not even read is another's.
         temp_status status = r == call_done     ? judge(temp, held, made, writable)
-                             : r == call_busy   ? temp_in_use
                              : r == call_denied ? temp_refused
                                                 : temp_failed;
         if (status == temp_ready && held.size != 0 && !plat_truncate(temp.stream))
@@ -98,8 +118,9 @@ temp_status take(FileStream& temp, const char* name)
             temp.close();
         if (r != call_missing)
             return status;
+        ++attempt;
     }
-    return temp_in_use;
+    return temp_failed;
 }
 
 }  // namespace
@@ -132,8 +153,7 @@ temp_status take_temp_file(FileStream& temp, const char* name)
 void open_temp_file(FileStream& temp)
 {
     // By temp_status.
-    const char* const messages[] = {nullptr, "cannot open file", "temporary file in use",
-                                    "cannot use temporary file"};
+    const char* const messages[] = {nullptr, "cannot open file", "cannot use temporary file"};
     temp_status status = take_temp_file(temp, temp_file_name);
     if (status != temp_ready)
         report_error(messages[status], temp_file_name);

@@ -8,7 +8,6 @@
 enum temp_status {
     temp_ready,    // made, or an old one of this user's taken over, and empty
     temp_failed,   // it could not be made or opened
-    temp_in_use,   // another run of the tool works with it
     temp_refused,  // it may hold the only complete copy of a file (it is
                    // read-only), has other links, belongs to another user,
                    // or lies on another mount than the current directory
@@ -20,12 +19,13 @@ enum temp_status {
 bool temp_on_interrupt();
 
 // Makes the temporary file NAME into TEMP, or takes over an old one, for
-// writing and reading back, this run's alone until it is closed. From here
-// on an interruption deletes it and ends the run with exit code 2.
+// writing and reading back, this run's alone until it is closed. While
+// another run holds it, waits for that run to finish with it. From here on
+// an interruption deletes it and ends the run with exit code 2.
 temp_status take_temp_file(FileStream& temp, const char* name);
 
-// The same for temp_file_name; a temporary file that is in use or may not
-// be taken over ends the run, and so does one that cannot be opened.
+// The same for temp_file_name; a temporary file that may not be taken over
+// ends the run, and so does one that cannot be opened.
 void open_temp_file(FileStream& temp);
 
 // Before the copy back: flushes the temporary file, marks it read-only (the

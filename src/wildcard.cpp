@@ -180,9 +180,26 @@ void DirNode::scan_subdirs()
     plat_find_close(h);
 }
 
+namespace {
+
+// True when the name of E, followed by a '\', keeps that '\' a character
+// of its own. A name that ends in a lone lead byte would take it as its
+// second byte: the path would name another directory.
+bool joins(const find_entry& e)
+{
+    char joined[sizeof e.name + 1];
+    int n = length(e.name);
+    std::memcpy(joined, e.name, n);
+    joined[n] = '\\';
+    joined[n + 1] = '\0';
+    return dir_prefix_length(joined) == n + 1;
+}
+
+}  // namespace
+
 bool DirNode::spelled(const find_entry& e)
 {
-    if (e.exact)
+    if (e.exact && (!(e.attrib & attr_directory) || joins(e)))
         return true;
     PathTree* root = find_root();
     if (!root->unspelled)

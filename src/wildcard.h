@@ -67,8 +67,9 @@ struct DirNode : FileEntry {
     void scan_files();
     void scan_subdirs();
     void sort_lists();
-    // True when entry E, which the scan would take, may be taken; otherwise
-    // its path is noted as unspelled in the root.
+    // True when entry E, which the scan would take, may be taken: the code
+    // page spells its name and, for a directory, keeps the '\' put after
+    // it apart. Otherwise its path is noted as unspelled in the root.
     bool spelled(const find_entry& e);
 };
 

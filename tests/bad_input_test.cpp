@@ -108,7 +108,7 @@ TEST(bad_input, thousands_of_arguments)
 
 // Any byte but NUL, '/' and a '\' of its own may stand in a POSIX file name;
 // the tool passes such names through to the file and into its report
-// unchanged.
+// unchanged, but to a terminal with each control byte shown as '?'.
 TEST(bad_input, names_with_control_characters_and_lead_bytes)
 {
     POSIX_ONLY();
@@ -134,6 +134,13 @@ TEST(bad_input, names_with_control_characters_and_lead_bytes)
         e2e::temp_dir t;
         t.write(name, "1\r\n2\r\n");
         expect_run(t, {"/v", name}, report_line(name, " dos"), 0);
+        std::string shown = name;
+        for (char& c : shown)
+            c = static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+        e2e::run_options tty;
+        tty.stdout_terminal = true;
+        expect_run(t, {"/v", name}, report_line(shown, " dos"), 0, tty);
+        expect_run(t, {"/v", name + "\n"}, error_line("cannot open file", shown + "?"), 2, tty);
         expect_run(t, {"/du", name}, "", 0);
         EXPECT_EQ(t.read(name), "1\n2\n");
         EXPECT_FALSE(t.exists("kelto.tmp"));

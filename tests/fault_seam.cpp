@@ -30,6 +30,10 @@
 //                  place, as someone who can write the directory might
 //           append the text "appended" is added to the end of the file NAME
 //           append_after  the same just after the call, when it is a write
+//           rewrite  the first bytes of the file NAME are overwritten with
+//                  "rewritten", its size and modification time kept, as a
+//                  write in the same second would leave them where times
+//                  have whole seconds
 //   CALL    open_read   an open for reading
 //           open_write  an open for writing
 //           read        one refill of a stream buffer (one read call)
@@ -59,6 +63,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
@@ -101,6 +106,7 @@ const action_kind actions[] = {
     {"int", SIGINT, false, false}, {"term", SIGTERM, false, false},
     {"hup", SIGHUP, false, false}, {"swap", 0, false, false},
     {"append", 0, false, false},   {"append_after", 0, false, true},
+    {"rewrite", 0, false, false},
 };
 
 struct fault_point {
@@ -182,6 +188,17 @@ void interfere(const std::string& action, const std::string& name)
         FILE* f = fopen(name.c_str(), "ab");
         fputs("appended", f);
         fclose(f);
+    } else if (action == "rewrite") {
+        struct stat st;
+        FILE* f = fopen(name.c_str(), "r+b");
+        if (!f || stat(name.c_str(), &st) != 0) {
+            perror("kelto_fault: rewrite");
+            _exit(125);
+        }
+        fputs("rewritten", f);
+        fclose(f);
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        utimensat(AT_FDCWD, name.c_str(), times, 0);
     }
 }
 

@@ -40,10 +40,32 @@ TEST(fileio, copy_file_writes_the_source_bytes_over_the_destination)
         in.open(src.name(), open_read);
         FileStream out;
         out.open(dst.name(), open_update);
-        copy_file(in, src.name(), out, dst.name());
+        copy_file(in, src.name(), c.src.size(), out, dst.name());
         EXPECT_EQ(out.stream, nullptr) << c.what;
         EXPECT_TRUE(dst.read() == c.src) << c.what;
         EXPECT_TRUE(src.read() == c.src) << c.what;
+    }
+}
+
+TEST(fileio, sums_of_contents_differ_by_one_byte_anywhere)
+{
+    const std::string base(2 * stream_buffer_size + 9, 'a');
+    auto sum_of = [](const std::string& bytes) {
+        scratch_file file(bytes);
+        FileStream in;
+        in.open(file.name(), open_read);
+        std::uint64_t sum = 0;
+        EXPECT_TRUE(sum_content(in, &sum));
+        EXPECT_EQ(in.get_byte(), bytes.empty() ? EOF : static_cast<unsigned char>(bytes[0]));
+        return sum;
+    };
+    const std::uint64_t first = sum_of(base);
+    EXPECT_EQ(sum_of(base), first);
+    for (size_t at : {size_t{0}, size_t{7}, size_t{8}, stream_buffer_size - 1, stream_buffer_size,
+                      base.size() - 1}) {
+        std::string changed = base;
+        changed[at] = 'b';
+        EXPECT_NE(sum_of(changed), first) << at;
     }
 }
 

@@ -15,9 +15,11 @@
 #include <grp.h>
 #include <locale.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace e2e {
@@ -72,6 +74,8 @@ const uid_t nobody = 65534;
     // The tool is started as a shell would: with the default action for a
     // closed pipe, which it has to change itself.
     signal(SIGPIPE, SIG_DFL);
+    for (int sig : opts.ignored_signals)
+        signal(sig, SIG_IGN);
     if (ok && opts.file_size_limit >= 0) {
         signal(SIGXFSZ, SIG_IGN);
         rlimit lim{rlim_t(opts.file_size_limit), rlim_t(opts.file_size_limit)};
@@ -91,6 +95,24 @@ const uid_t nobody = 65534;
     ssize_t n = write(report_fd, &e, sizeof e);
     (void)n;
     _exit(127);
+}
+
+// Puts a terminal in the place of the pipe FDS: its master side to be read,
+// its other side for the child, raw so that every byte passes as written.
+bool open_terminal(int fds[2])
+{
+    int master = -1;
+    int slave = -1;
+    termios raw;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || tcgetattr(slave, &raw) != 0)
+        return false;
+    cfmakeraw(&raw);
+    close(fds[0]);
+    close(fds[1]);
+    fds[0] = master;
+    fds[1] = slave;
+    return tcsetattr(slave, TCSANOW, &raw) == 0 && fcntl(master, F_SETFD, FD_CLOEXEC) == 0 &&
+           fcntl(slave, F_SETFD, FD_CLOEXEC) == 0;
 }
 
 // A process that kills PID with SIGKILL after DELAY_US microseconds.
@@ -282,6 +304,10 @@ run_result run_command(const std::string& program, const std::vector<std::string
         close(out[0]);
         out[0] = -1;
     }
+    if (opts.stdout_terminal && !open_terminal(out)) {
+        ADD_FAILURE() << "openpty: " << strerror(errno);
+        return r;
+    }
     pid_t pid = fork();
     if (pid == 0)
         start_child(argv.data(), cwd.c_str(), opts, out[1], err[1], report[1]);
@@ -318,6 +344,11 @@ run_result run_kelto(const std::vector<std::string>& args, const std::string& cw
     if (s.kelto.empty()) {
         ADD_FAILURE() << "no --kelto=PATH given to the test program";
         return {};
+    }
+    if (!opts.shell.empty()) {
+        std::vector<std::string> all = {"-c", opts.shell, s.kelto};
+        all.insert(all.end(), args.begin(), args.end());
+        return run_command("/bin/sh", all, cwd, opts);
     }
     if (s.launcher.empty())
         return run_command(s.kelto, args, cwd, opts);

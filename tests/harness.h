@@ -97,13 +97,17 @@ std::string dos_path(const std::string& host_path);
 
 // How a command is run.
 struct run_options {
-    std::string stdout_file;          // standard output goes to this file (not captured)
-    bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads
-    long long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
-    long long memory_limit = -1;      // RLIMIT_AS in bytes
-    std::vector<int> closed_fds;      // standard descriptors the program starts without
-    bool as_nobody = false;           // when run by root, run as user nobody
-    long kill_after_us = -1;          // SIGKILL the program this long after its start
+    std::string stdout_file;           // standard output goes to this file (not captured)
+    bool stdout_closed_pipe = false;   // standard output is a pipe nobody reads
+    long long file_size_limit = -1;    // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+    long long memory_limit = -1;       // RLIMIT_AS in bytes
+    std::vector<int> closed_fds;       // standard descriptors the program starts without
+    bool as_nobody = false;            // when run by root, run as user nobody
+    long kill_after_us = -1;           // SIGKILL the program this long after its start
+    std::vector<int> ignored_signals;  // signals the program starts with ignored
+    bool stdout_terminal = false;      // standard output is a terminal (raw: no translation)
+    std::string shell;                 // run_kelto: /bin/sh runs this script, with the tool
+                                       // as "$0" and the arguments as "$@"
 };
 
 struct run_result {

@@ -310,7 +310,10 @@ TEST_F(wildcard_e2e_utf8, conversions_reach_every_file_and_no_other)
 
 // Names in Shift JIS, whose second byte may be a '\': 表 is 95 5C, ソ is
 // 83 5C, FC 5C a character of code page 932's own rows. Directories whose
-// names end in one are searched, entered and opened in like any other.
+// names end in one are searched, entered and opened in like any other. One
+// whose name ends in a lone lead byte (D 81) cannot be followed by a '\'
+// of its own: the run ends before anything is converted, and never reaches
+// the file D 81 5C foo.txt beside it.
 TEST(wildcard_e2e_sjis, a_second_byte_0x5c_is_no_separator)
 {
     POSIX_ONLY();
@@ -322,12 +325,16 @@ TEST(wildcard_e2e_sjis, a_second_byte_0x5c_is_no_separator)
                                 {"\xFC\x5C/in.txt", "f\r\n"}, {"in.txt", "d\r\n"}};
     const std::string hyo = "\x95\x5C\\in.txt", so = "sub\\\x83\x5C\\y.txt";
     const std::string fc = "\xFC\x5C\\in.txt";
+    const e2e::files_t lone = {{"D\x81/foo.txt", "x\r\n"}, {"D\x81\x5C" "foo.txt", "decoy\r\n"},
+                               {"foo.txt", "r\r\n"}};
     const e2e::scenario cases[] = {
         {before, {"/v", "\x95\x5C\\*.txt", "\xFC\x5C\\*.txt", "sub\\\x83\x5C\\*.txt"},
          report_lines({hyo, fc, so}, " dos"), 0, before},
         {before, {"/v", "*.txt", "/subdir"}, report_lines({"in.txt", so, hyo, fc}, " dos"), 0,
          before},
         {before, {"/du", "sub\\\x83\x5C\\*.txt", hyo}, "", 0, after},
+        {lone, {"/du", "foo*.txt", "/subdir"}, error_line("name not in code page", "D\x81"), 2,
+         lone},
     };
     // clang-format on
     for (const e2e::scenario& c : cases)
