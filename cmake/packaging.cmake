@@ -45,14 +45,18 @@ else()
     VERBATIM)
   add_custom_target(kelto_docs ALL DEPENDS ${man_page} ${changelog})
   install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES packaging/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES packaging/copyright ${changelog} README.md
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The kelto developers <kelto@example.org>")
-  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SECTION text)
+  # CPack has no variable for Multi-Arch, and writes each field as
+  # "NAME: VALUE" on a line of its own, so the field follows the priority's
+  # value. foreign: kelto is a program, and serves every architecture alike.
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional\nMulti-Arch: foreign")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # CPack puts the summary in front as the synopsis line.
@@ -62,6 +66,19 @@ Windows (CR LF), UNIX (LF) and Macintosh (CR), and reports which of them
 a file holds. Only line endings of the chosen source convention change;
 every other byte stays as it is. It expands DOS wildcard patterns itself,
 optionally through all subdirectories.")
+  # Two builds of one commit give the same bytes: CPack dates the package's
+  # files by SOURCE_DATE_EPOCH, which, where it is not set, cpack takes from
+  # the time of the last commit when it runs.
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/cpack_epoch.cmake)
+  file(CONFIGURE OUTPUT cpack_epoch.cmake CONTENT [=[
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  execute_process(COMMAND git -C "@CMAKE_CURRENT_SOURCE_DIR@" log -1 --format=%ct
+    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(epoch MATCHES "^[0-9]+$")
+    set(ENV{SOURCE_DATE_EPOCH} "${epoch}")
+  endif()
+endif()
+]=] @ONLY)
 endif()
 
 include(CPack)

@@ -45,9 +45,9 @@ const char description_text[] =
     "\n"
     "Options are preceded by \"/\" or \"-\".\n"
     "\n"
-    "The kelto developers, working from many places around the world.\n"
-    "    Bug reports and patches are welcome through the project's issue tracker.\n"
-    "    Each release notes its changes in the README that comes with it.\n";
+    "The kelto developers <kelto@example.org>\n"
+    "    Report a fault by mail to that address, with the command and its output.\n"
+    "    The Debian package lists its changes in /usr/share/doc/kelto/changelog.gz.\n";
 
 struct run_state {
     bool report_types = false;

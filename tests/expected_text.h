@@ -91,8 +91,8 @@ const std::string description_screen =
     "\n"
     "Options are preceded by \"/\" or \"-\".\n"
     "\n"
-    "The kelto developers, working from many places around the world.\n"
-    "    Bug reports and patches are welcome through the project's issue tracker.\n"
-    "    Each release notes its changes in the README that comes with it.\n";
+    "The kelto developers <kelto@example.org>\n"
+    "    Report a fault by mail to that address, with the command and its output.\n"
+    "    The Debian package lists its changes in /usr/share/doc/kelto/changelog.gz.\n";
 
 }  // namespace expected

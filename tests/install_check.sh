@@ -11,6 +11,7 @@ man_page=$work/usr/share/man/man1/kelto.1.gz
 [ -x "$kelto" ] || fail "no executable at usr/bin/kelto"
 [ -f "$man_page" ] || fail "no manual page at usr/share/man/man1/kelto.1.gz"
 [ -f "$work/usr/share/doc/kelto/copyright" ] || fail "no copyright file"
+[ -f "$work/usr/share/doc/kelto/README.md" ] || fail "no README"
 
 # The installed binary works: a report, then a conversion, byte for byte.
 cd "$work"
@@ -37,7 +38,8 @@ else
 fi
 text=$(groff -man -Tascii -P-cbou <<< "$page" 2>/dev/null)
 for section in NAME SYNOPSIS DESCRIPTION OPTIONS WILDCARDS "ORDER OF FILES" \
-               "EXIT STATUS" DIAGNOSTICS "TEMPORARY FILE" NOTES EXAMPLES; do
+               "BINARY AND UTF-16 FILES" "EXIT STATUS" DIAGNOSTICS "TEMPORARY FILE" \
+               RECOVERY ENVIRONMENT FILES NOTES BUGS EXAMPLES "SEE ALSO"; do
     grep -qx "$section" <<< "$text" || fail "manual page lacks section $section"
 done
 grep -q "kelto $version" <<< "$text" || fail "manual page does not name version $version"
