@@ -30,10 +30,11 @@
 //                  place, as someone who can write the directory might
 //           append the text "appended" is added to the end of the file NAME
 //           append_after  the same just after the call, when it is a write
-//           rewrite  the first bytes of the file NAME are overwritten with
-//                  "rewritten", its size and modification time kept, as a
-//                  write in the same second would leave them where times
-//                  have whole seconds
+//           overwrite  the first bytes of the file NAME are overwritten
+//                  with "rewritten", its size kept
+//           rewrite  the same, its modification time kept too, as a write
+//                  in the same second would leave it where times have
+//                  whole seconds
 //   CALL    open_read   an open for reading
 //           open_write  an open for writing
 //           read        one refill of a stream buffer (one read call)
@@ -102,11 +103,11 @@ struct action_kind {
 };
 
 const action_kind actions[] = {
-    {"fail", 0, true, false},      {"kill", SIGKILL, false, false},
-    {"int", SIGINT, false, false}, {"term", SIGTERM, false, false},
-    {"hup", SIGHUP, false, false}, {"swap", 0, false, false},
-    {"append", 0, false, false},   {"append_after", 0, false, true},
-    {"rewrite", 0, false, false},
+    {"fail", 0, true, false},       {"kill", SIGKILL, false, false},
+    {"int", SIGINT, false, false},  {"term", SIGTERM, false, false},
+    {"hup", SIGHUP, false, false},  {"swap", 0, false, false},
+    {"append", 0, false, false},    {"append_after", 0, false, true},
+    {"overwrite", 0, false, false}, {"rewrite", 0, false, false},
 };
 
 struct fault_point {
@@ -188,7 +189,7 @@ void interfere(const std::string& action, const std::string& name)
         FILE* f = fopen(name.c_str(), "ab");
         fputs("appended", f);
         fclose(f);
-    } else if (action == "rewrite") {
+    } else if (action == "overwrite" || action == "rewrite") {
         struct stat st;
         FILE* f = fopen(name.c_str(), "r+b");
         if (!f || stat(name.c_str(), &st) != 0) {
@@ -198,7 +199,8 @@ void interfere(const std::string& action, const std::string& name)
         fputs("rewritten", f);
         fclose(f);
         const timespec times[2] = {st.st_atim, st.st_mtim};
-        utimensat(AT_FDCWD, name.c_str(), times, 0);
+        if (action == "rewrite")
+            utimensat(AT_FDCWD, name.c_str(), times, 0);
     }
 }
 

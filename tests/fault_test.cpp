@@ -3,6 +3,7 @@
 // and no byte of the user's file lost.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 
@@ -323,6 +324,34 @@ TEST(fault_test, interference_during_a_conversion)
         EXPECT_EQ(r.exit_code, c.exit_code);
         EXPECT_TRUE(e2e::same_files(dir.files(), c.files));
     }
+}
+
+// Where the file system keeps whole seconds (ext4 made with 128-byte
+// inodes), a write of the same size while the file is converted is seen
+// all the same.
+TEST(fault_test, a_write_where_times_have_whole_seconds_is_seen)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "not run by root: no loop-mounted ext4 with whole-second times";
+    e2e::temp_dir dir;
+    dir.make_dir("mnt");
+    const std::string image = dir.path("ext4.img");
+    const std::string mnt = dir.path("mnt");
+    const std::string make = "truncate -s 16M " + image + " && mkfs.ext4 -q -I 128 " + image +
+                             " 2>/dev/null && mount -o loop " + image + " " + mnt;
+    if (std::system(make.c_str()) != 0)
+        GTEST_SKIP() << "cannot make and mount a loop-mounted ext4 image";
+    fault::sample s = fault::make_sample(several_buffers, 6);
+    dir.write("mnt/a.txt", s.crlf);
+    {
+        fault::fault_point point("overwrite:read:2:a.txt");
+        e2e::run_result r = dir.kelto_in("mnt", {"/du", "a.txt"});
+        EXPECT_TRUE(fault::reached(r));
+        EXPECT_EQ(r.out, error_line("file changed while converted", "a.txt"));
+        EXPECT_EQ(r.exit_code, 2);
+    }
+    EXPECT_EQ(dir.read("mnt/a.txt"), "rewritten" + s.crlf.substr(9));
+    EXPECT_EQ(std::system(("umount " + mnt).c_str()), 0);
 }
 
 // A path a pattern found is never followed through a link put in its place
