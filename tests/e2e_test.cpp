@@ -487,6 +487,12 @@ TEST_F(e2e_test, the_shells_settings_and_other_runs_are_respected)
     };
     for (const e2e::scenario& c : cases)
         expect_scenario(c);
+    // The system clears the set-ID bits of a file written by a user who may
+    // not keep them (anyone but root).
+    t.write("s.txt", "a\r\n");
+    t.chmod("s.txt", 06755);
+    expect_run(t, {"/du", "s.txt"}, "", 0);
+    EXPECT_EQ(t.mode("s.txt"), geteuid() == 0 ? 06755u : 0755u);
 }
 
 TEST_F(e2e_test, a_temporary_file_that_may_not_be_taken_over_is_never_written)
