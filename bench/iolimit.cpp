@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,9 +26,14 @@ namespace {
 const char temp_name[] = "iolimit.tmp";
 const unsigned long long whole_file = ~0ULL;
 
+// The block, aligned to a page as the plainest loop's static buffer is. One
+// from the heap starts 16 bytes into a page, and with it the runs took 3 to
+// 6 % longer than that loop's (medians of 20 rounds in turn, 256 MiB).
+alignas(4096) char block[stream_buffer_size];
+
 // Copies SRC into DST, which is written SIZE bytes long (whole_file: as long
 // as SRC): the bytes read, cut short, or followed by more of the block.
-bool copy(const char* src, const char* dst, unsigned long long size, std::vector<char>& block)
+bool copy(const char* src, const char* dst, unsigned long long size)
 {
     int in = open(src, O_RDONLY);
     struct stat st;
@@ -38,26 +42,26 @@ bool copy(const char* src, const char* dst, unsigned long long size, std::vector
     unsigned long long left = size == whole_file ? st.st_size : size;
     int out = open(dst, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     bool ok = out >= 0;
-    for (ssize_t n; ok && (n = read(in, block.data(), block.size())) != 0;) {
+    for (ssize_t n; ok && (n = read(in, block, sizeof block)) != 0;) {
         size_t part = n < 0 ? 0 : size_t(std::min<unsigned long long>(left, n));
-        ok = n > 0 && write(out, block.data(), part) == ssize_t(part);
+        ok = n > 0 && write(out, block, part) == ssize_t(part);
         left -= part;
     }
     for (size_t part; ok && left > 0; left -= part) {
-        part = size_t(std::min<unsigned long long>(left, block.size()));
-        ok = write(out, block.data(), part) == ssize_t(part);
+        part = size_t(std::min<unsigned long long>(left, sizeof block));
+        ok = write(out, block, part) == ssize_t(part);
     }
     close(in);
     return out >= 0 && close(out) == 0 && ok;
 }
 
-bool read_all(const char* name, std::vector<char>& block)
+bool read_all(const char* name)
 {
     int in = open(name, O_RDONLY);
     if (in < 0)
         return false;
     ssize_t n;
-    while ((n = read(in, block.data(), block.size())) > 0) {
+    while ((n = read(in, block, sizeof block)) > 0) {
     }
     close(in);
     return n == 0;
@@ -76,10 +80,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const char* name = argv[read_only ? 2 : 1];
-    std::vector<char> block(stream_buffer_size);
-    bool ok = read_only
-                  ? read_all(name, block)
-                  : copy(name, temp_name, size, block) && copy(temp_name, name, whole_file, block);
+    bool ok = read_only ? read_all(name)
+                        : copy(name, temp_name, size) && copy(temp_name, name, whole_file);
     if (!ok) {
         perror(name);
         return 1;

@@ -7,6 +7,8 @@
 #   bench/run.sh smoke    tiny data and two rounds, to check that it works
 #   bench/run.sh wine     kelto.exe under Wine against the Linux build, on
 #                         the 256 MiB CR LF file
+#   bench/run.sh limit    the conversions of the 256 MiB files against the I/O
+#                         limit alone, here and on XFS and btrfs images
 # Every case is timed in rounds: each round is one hyperfine call that runs
 # every contender once, side by side, each run on a fresh copy of its input
 # made by the same untimed step. A first round warms up and is not counted.
@@ -39,8 +41,10 @@ elif [ "$mode" = wine ]; then
     blocks=256
     data=$data-wine
     tools+=(wine wineserver i686-w64-mingw32-g++-posix)
+elif [ "$mode" = limit ]; then
+    blocks=256
 else
-    echo "usage: bench/run.sh [full|smoke|wine]" >&2
+    echo "usage: bench/run.sh [full|smoke|wine|limit]" >&2
     exit 2
 fi
 
@@ -56,6 +60,8 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELTO_TESTS=OFF -DKELT
 cmake --build "$build" -j "$(nproc)" >/dev/null
 kelto=$build/kelto
 iolimit=$build/bench/iolimit
+# Where the timed runs work; the cases on other file systems move it.
+work=$data/work
 
 # --- data ------------------------------------------------------------------
 
@@ -160,7 +166,7 @@ time_case() {
         # Round r starts with command r mod n: on a virtual machine a run's
         # place in its round can change its time.
         # hyperfine's warnings go to a log, shown if it fails.
-        if ! (cd "$data/work" && hyperfine --style none --runs 1 --prepare "$prepare" \
+        if ! (cd "$work" && hyperfine --style none --runs 1 --prepare "$prepare" \
             --export-csv "$dir/turned.csv" "${@:r % n + 1}" "${@:1:r % n}" >/dev/null 2>"$dir/log"); then
             cat "$dir/log" >&2
             exit 1
@@ -212,19 +218,82 @@ large_case() {
     # kelto's output must be the same bytes as the peer's, whose size is the
     # size the I/O limit writes.
     local size
-    if ! size=$(cd "$data/work" && cp "$data/$file" expected.txt && $peer expected.txt &&
+    if ! size=$(cd "$work" && cp "$data/$file" expected.txt && $peer expected.txt &&
         cp "$data/$file" file.txt && "$kelto" "/$opt" file.txt && cmp -s file.txt expected.txt &&
         stat -c %s expected.txt && rm expected.txt); then
         echo "bench/run.sh: kelto /$opt $file differs from $peer" >&2
         exit 1
     fi
-    # The I/O limit in rounds of its own with kelto: on a virtual machine a
-    # run right after one of the dos2unix family could take twice its time.
-    time_case "$opt" "$fresh" "$kelto /$opt file.txt" "$iolimit file.txt $size"
-    row "kelto /$opt $file" 0 "I/O limit (iolimit)" 1
-    fastest_ratios+=("$(awk -v k="${fastest[0]}" -v q="${fastest[1]}" -v c="/$opt" 'BEGIN { printf "%s %.2f", c, k / q }')")
+    limit_case "$opt" "$file" "$size" ""
     time_case "$opt-peer" "$fresh" "$kelto /$opt file.txt" "$peer file.txt"
     row "kelto /$opt $file" 0 "$peer" 1
+}
+
+# limit_case OPT FILE SIZE WHERE: kelto against the I/O limit, in rounds of
+# their own (on a virtual machine a run right after one of the dos2unix
+# family could take twice its time), in the work directory; SIZE is the
+# converted size, WHERE names a file system other than the machine's own.
+limit_case() {
+    local opt=$1 file=$2 size=$3 where=$4
+    local fresh="cp $data/$file file.txt && rm -f kelto.tmp iolimit.tmp && sync"
+    time_case "$opt$where" "$fresh" "$kelto /$opt file.txt" "$iolimit file.txt $size"
+    row "kelto /$opt $file$where" 0 "I/O limit (iolimit)" 1
+    fastest_ratios+=("$(awk -v k="${fastest[0]}" -v q="${fastest[1]}" -v c="/$opt$where" 'BEGIN { printf "%s %.2f", c, k / q }')")
+}
+
+# The file each conversion starts from.
+source_of() {
+    case $1 in du) echo crlf.txt ;; ud) echo lf.txt ;; *) echo cr.txt ;; esac
+}
+
+# limit_cases WHERE: the three conversions against the I/O limit in the
+# work directory, each measured against the size kelto converts it to.
+limit_cases() {
+    local opt file size
+    for opt in du ud mu; do
+        file=$(source_of $opt)
+        size=$(cd "$work" && cp "$data/$file" file.txt && "$kelto" "/$opt" file.txt && stat -c %s file.txt)
+        limit_case "$opt" "$file" "$size" "$1"
+    done
+}
+
+# The conversions against the I/O limit on XFS and btrfs, each in a loop
+# image of 2 GiB made and mounted here: there the copy back inside the
+# system shares the blocks of kelto.tmp with the file instead of copying
+# them. Root and mkfs.xfs or mkfs.btrfs are needed; a file system without
+# them is skipped, and said so.
+fs_cases() {
+    local fs img mnt
+    for fs in xfs btrfs; do
+        img=$data/$fs.img mnt=$data/$fs
+        if [ "$(id -u)" -ne 0 ] || ! command -v "mkfs.$fs" >/dev/null; then
+            table+=("| ($fs: skipped, as it needs root and mkfs.$fs) |")
+            continue
+        fi
+        rm -f "$img" && truncate -s 2G "$img" && "mkfs.$fs" -q -f "$img" >/dev/null
+        mkdir -p "$mnt" && mount -o loop "$img" "$mnt"
+        work=$mnt
+        limit_cases " ($fs)"
+        work=$data/work
+        umount "$mnt" && rm -f "$img"
+    done
+}
+
+# The conversions against the I/O limit alone, here and on other file
+# systems.
+limit_main() {
+    echo "== generating data in $data"
+    make_large
+    mkdir -p "$results"
+    echo "== timing ($runs rounds after a warm-up round, medians in seconds)"
+    limit_cases ""
+    fs_cases
+    echo
+    print_table
+    echo
+    local ratios
+    ratios=$(printf ', %s' "${fastest_ratios[@]}")
+    echo "Fastest round of each conversion over the I/O limit's fastest: ${ratios:2}"
 }
 
 # The report reads its file in place: no copy, the file kept in the page
@@ -238,7 +307,7 @@ report_case() {
 }
 
 peak_rss_kib() {
-    (cd "$data/work" && cp "$data/$2" file.txt &&
+    (cd "$work" && cp "$data/$2" file.txt &&
         /usr/bin/time -f %M "$kelto" "$1" file.txt 2>&1 >/dev/null | tail -1)
 }
 
@@ -279,6 +348,7 @@ main() {
     large_case du crlf.txt "dos2unix -q"
     large_case ud lf.txt "unix2dos -q"
     large_case mu cr.txt "mac2unix -q"
+    fs_cases
 
     report_case crlf.txt "dos2unix -i"
     report_case crlf40.txt "wc -l"
@@ -348,6 +418,8 @@ wine_main() {
 
 if [ "$mode" = wine ]; then
     wine_main
+elif [ "$mode" = limit ]; then
+    limit_main
 else
     main
 fi

@@ -181,6 +181,26 @@ bool copy_block(FILE* src, FILE* dst, char* block, size_t& n)
     return fwrite(block, 1, n, dst) == n;
 }
 
+// Copies SRC over DST inside the system, from where both stand, to the end
+// of SRC, and counts the bytes in WRITTEN: call_done. The system may share
+// the blocks of the two files (XFS, btrfs) or have the server copy them
+// (NFS, SMB). call_denied where it cannot copy between them (kelto.tmp on
+// another file system): the streams are set to go on from where it stopped.
+// call_failed on an error.
+temp_call copy_in_system(FILE* src, FILE* dst, unsigned long long& written)
+{
+    for (;;) {
+        unsigned long long n = 0;
+        temp_call r = plat_copy_range(src, dst, &n);
+        if (r == call_denied && written != 0 &&
+            (!plat_seek(src, written) || !plat_seek(dst, written)))
+            return call_failed;
+        if (r != call_done || n == 0)
+            return r;
+        written += n;
+    }
+}
+
 }  // namespace
 
 void copy_file(FileStream& src, const char* src_name, unsigned long long size, FileStream& dst,
@@ -190,8 +210,9 @@ void copy_file(FileStream& src, const char* src_name, unsigned long long size, F
         report_error("cannot write file", dst_name);
     static char block[stream_buffer_size];
     unsigned long long written = 0;
+    const temp_call way = copy_in_system(src.stream, dst.stream, written);
     // A short block is the last: reading on would only meet the end again.
-    for (size_t n = sizeof block; n == sizeof block; written += n) {
+    for (size_t n = sizeof block; way == call_denied && n == sizeof block; written += n) {
         if (!copy_block(src.stream, dst.stream, block, n))
             break;
     }
@@ -203,7 +224,7 @@ void copy_file(FileStream& src, const char* src_name, unsigned long long size, F
     bool whole = flushed && plat_stamp(dst.stream, &now) && now.size == written;
     // The destination is checked first: when its write failed, that is what
     // the user has to know, whatever happened on the source.
-    if (!dst.close() || !flushed)
+    if (!dst.close() || !flushed || way == call_failed)
         report_error("cannot write file", dst_name);
     if (src.failed())
         report_error("cannot read file", src_name);

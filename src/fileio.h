@@ -92,9 +92,10 @@ const char* shown(const char* name);
 bool sum_content(FileStream& f, std::uint64_t* sum);
 
 // Writes the bytes of SRC, from where it stands, over DST, which it empties
-// first, a block at a time, and closes DST. A failure ends the run, naming
-// the file that failed (SRC_NAME or DST_NAME), and so do a SRC that gave
-// other than SIZE bytes and a DST that holds more than was written; SRC is
-// left open either way.
+// first, inside the system where it can, else a block at a time through the
+// streams, and closes DST. A failure ends the run, naming the file that
+// failed (SRC_NAME or DST_NAME), and so do a SRC that gave other than SIZE
+// bytes and a DST that holds more than was written; SRC is left open either
+// way.
 void copy_file(FileStream& src, const char* src_name, unsigned long long size, FileStream& dst,
                const char* dst_name);

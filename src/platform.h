@@ -226,6 +226,10 @@ bool plat_tell(FILE* f, unsigned long long* out);
 // start; false when that fails.
 bool plat_truncate(FILE* f);
 
+// Sets F to be read or written from byte AT of its file; false when that
+// fails.
+bool plat_seek(FILE* f, unsigned long long at);
+
 // The calls below serve the temporary file (tempfile.h), which is opened
 // without following a link and shared with no other process that opens it
 // so: made anew (readable and writable by its owner only), or the one there
@@ -241,6 +245,15 @@ enum temp_call {
     call_denied,   // the file there may not be opened so
     call_failed,
 };
+
+// Copies what the system copies in one call, from where the file of SRC
+// stands to where that of DST stands, inside the system (which may share
+// the blocks of the two files instead of copying them), and moves both on
+// by the count it puts in *N: 0 once SRC is at its end. The streams' buffers
+// are passed by: both must be empty, as right after a seek. call_denied
+// where the system cannot copy between these two files (they lie on two file
+// systems, or it lacks the call), call_failed on an error (a full disk).
+temp_call plat_copy_range(FILE* src, FILE* dst, unsigned long long* n);
 
 // Opens NAME as HOW says into *OUT, an untranslated stream.
 temp_call plat_open_temp(const char* name, temp_open how, FILE** out);

@@ -255,6 +255,29 @@ bool plat_truncate(FILE* f)
     return fseek(f, 0, SEEK_SET) == 0 && ftruncate(fileno(f), 0) == 0;
 }
 
+bool plat_seek(FILE* f, unsigned long long at)
+{
+    return fseeko(f, static_cast<off_t>(at), SEEK_SET) == 0;
+}
+
+temp_call plat_copy_range(FILE* src, FILE* dst, unsigned long long* n)
+{
+    // The system copies less than 2 GiB in one call.
+    const size_t most = size_t{1} << 30;
+    ssize_t r;
+    do
+        r = copy_file_range(fileno(src), nullptr, fileno(dst), nullptr, most, 0);
+    while (r < 0 && errno == EINTR);
+    if (r >= 0) {
+        *n = static_cast<unsigned long long>(r);
+        return call_done;
+    }
+    // Two file systems, or a system or file system without the call.
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)
+        return call_denied;
+    return call_failed;
+}
+
 temp_call plat_open_temp(const char* name, temp_open how, FILE** out)
 {
     // O_NONBLOCK: a FIFO put in the place of the file found does not block

@@ -276,6 +276,18 @@ bool plat_truncate(FILE* f)
     return fseek(f, 0, SEEK_SET) == 0 && SetEndOfFile(handle_of(f));
 }
 
+bool plat_seek(FILE* f, unsigned long long at)
+{
+    return _fseeki64(f, static_cast<long long>(at), SEEK_SET) == 0;
+}
+
+// On Windows the streams copy back.
+temp_call plat_copy_range(FILE*, FILE*, unsigned long long* n)
+{
+    *n = 0;
+    return call_denied;
+}
+
 temp_call plat_open_temp(const char* name, temp_open how, FILE** out)
 {
     // Shared with no one: while it is open no other process can open,

@@ -38,6 +38,14 @@ fault_point::~fault_point()
     unsetenv("KELTO_FAULT");
 }
 
+void copy_back_by_streams(bool streams)
+{
+    if (streams)
+        setenv("KELTO_STREAM_COPY", "1", 1);
+    else
+        unsetenv("KELTO_STREAM_COPY");
+}
+
 bool reached(const e2e::run_result& r)
 {
     return r.err.find("kelto_fault: ") != std::string::npos;

@@ -32,6 +32,13 @@ public:
     fault_point& operator=(const fault_point&) = delete;
 };
 
+// The two ways of the copy back: inside the system (copy_file_range), or,
+// where the system refuses, through the streams. Sets which the runs
+// started from here on take: with STREAMS every copy inside the system
+// fails as on a system without the call.
+void copy_back_by_streams(bool streams);
+const bool copy_back_ways[] = {false, true};
+
 // True when the run reached the seam's chosen call (the seam notes it on
 // standard error).
 bool reached(const e2e::run_result& r);

@@ -1,6 +1,6 @@
 // The fault seam of kelto_fault: the tool itself, linked with
 //   -Wl,--wrap=open,--wrap=openat,--wrap=fdopen,--wrap=fileno,--wrap=unlink,--wrap=ftruncate,--wrap=flock
-//   -Wl,--wrap=__open_2,--wrap=__openat_2
+//   -Wl,--wrap=__open_2,--wrap=__openat_2,--wrap=copy_file_range
 // so that the platform layer's own calls to those functions land here. The
 // platform layer runs unchanged: its flags, its O_NOFOLLOW, its regular-file
 // and read-only checks and its 128 KiB stream buffers all stay; the seam
@@ -17,9 +17,11 @@
 //
 //   KELTO_FAULT=ACTION:CALL:N:NAME
 //
-//   ACTION  fail   the call fails (open: EACCES; read, write, close: EIO;
-//                  remove: EACCES; truncate: EIO; lock: ENOLCK); a close
-//                  still releases the descriptor
+//   ACTION  fail   the call fails (open: EACCES; read, write, close, copy:
+//                  EIO; remove: EACCES; truncate: EIO; lock: ENOLCK); a
+//                  close still releases the descriptor
+//           refuse a copy fails with EXDEV, as between two file systems
+//           short  a copy copies at most 1000 bytes
 //           kill   the process kills itself with SIGKILL just before the
 //                  call: a crash at a moment that does not depend on the
 //                  machine's speed
@@ -43,6 +45,8 @@
 //           remove      the deletion of a file
 //           truncate    the emptying of a file
 //           lock        the taking of a file's lock
+//           copy        one copy inside the system (copy_file_range), named
+//                       by the file it copies to
 //           any         every call above
 //   N       the Nth matching call of the process, counted from 1; only that
 //           one call is hit, the calls after it behave normally
@@ -50,10 +54,14 @@
 //   NAME    the path as the tool hands it to the system ('\' already turned
 //           into '/'), for instance kelto.tmp, or * for every file
 //
+// With KELTO_STREAM_COPY set, every copy inside the system fails with ENOSYS,
+// as on a system without the call, and is not counted: the streams copy.
+//
 // Example: KELTO_FAULT=fail:write:2:kelto.tmp fails the second buffer flush
 // of the temporary file. When the chosen call is reached the seam notes it
 // on standard error as "kelto_fault: ACTION CALL N NAME"; standard output is
 // the tool's alone. A malformed KELTO_FAULT ends the process with code 125.
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <csignal>
@@ -74,6 +82,8 @@ int __real_flock(int fd, int operation);
 FILE* __real_fdopen(int fd, const char* mode);
 int __real_fileno(FILE* f);
 int __real_unlink(const char* path);
+ssize_t __real_copy_file_range(int in, loff_t* in_at, int out, loff_t* out_at, size_t size,
+                               unsigned flags);
 }
 
 namespace {
@@ -87,11 +97,12 @@ enum call_kind {
     call_remove,
     call_truncate,
     call_lock,
+    call_copy,
     call_any
 };
 
 const char* const call_names[] = {"open_read", "open_write", "read", "write", "close",
-                                  "remove",    "truncate",   "lock", "any"};
+                                  "remove",    "truncate",   "lock", "copy",  "any"};
 
 // What happens at the chosen call, and the signal the process sends itself;
 // AFTER: the action follows the call instead of coming before it.
@@ -108,6 +119,7 @@ const action_kind actions[] = {
     {"hup", SIGHUP, false, false},  {"swap", 0, false, false},
     {"append", 0, false, false},    {"append_after", 0, false, true},
     {"overwrite", 0, false, false}, {"rewrite", 0, false, false},
+    {"refuse", 0, false, false},    {"short", 0, false, false},
 };
 
 struct fault_point {
@@ -206,8 +218,12 @@ void interfere(const std::string& action, const std::string& name)
 
 // True when this call is the one to fail. A call chosen for a signal or a
 // swap gets it here.
+// The action of the call that hit() last found chosen, or null.
+const action_kind* chosen = nullptr;
+
 bool hit(call_kind call, const std::string& name)
 {
+    chosen = nullptr;
     fault_point& p = point();
     if (!p.active || (p.call != call_any && p.call != call) || (p.name != "*" && p.name != name))
         return false;
@@ -218,6 +234,7 @@ bool hit(call_kind call, const std::string& name)
     if (p.seen == p.n)
         fprintf(stderr, "kelto_fault: %s %s %ld %s\n", p.action->name, call_names[call], p.n,
                 name.c_str());
+    chosen = p.action;
     if (p.action->signal)
         raise(p.action->signal);
     p.due = p.action->after;
@@ -414,6 +431,30 @@ int __wrap_ftruncate(int fd, off_t length)
         return -1;
     }
     return __real_ftruncate(fd, length);
+}
+
+ssize_t __wrap_copy_file_range(int in, loff_t* in_at, int out, loff_t* out_at, size_t size,
+                               unsigned flags)
+{
+    static const bool streams_only = getenv("KELTO_STREAM_COPY") != nullptr;
+    const std::string name = name_of(out);
+    if (streams_only) {
+        errno = ENOSYS;
+        return -1;
+    }
+    if (hit(call_copy, name)) {
+        errno = EIO;
+        return -1;
+    }
+    if (chosen && strcmp(chosen->name, "refuse") == 0) {
+        errno = EXDEV;
+        return -1;
+    }
+    if (chosen && strcmp(chosen->name, "short") == 0)
+        size = std::min<size_t>(size, 1000);
+    ssize_t n = __real_copy_file_range(in, in_at, out, out_at, size, flags);
+    after_call(name);
+    return n;
 }
 
 int __wrap_flock(int fd, int operation)

@@ -25,6 +25,9 @@ using fault::file_case;
 enum temp_after { temp_absent, temp_converted };
 enum named_after { named_original, named_converted, named_cut };
 
+// Which way of the copy back makes a row's call.
+enum copy_way { either_way, by_streams, in_system };
+
 struct point_row {
     const char* call;     // the seam's call kind
     bool on_temp;         // a call on kelto.tmp rather than on the named file
@@ -32,6 +35,7 @@ struct point_row {
     const char* message;  // the error line's message; null when the run succeeds
     temp_after temp;
     named_after named;  // named_cut: the copy back was cut short
+    copy_way way = either_way;
 };
 
 // One conversion, in the order of its calls. The subject of every error is
@@ -45,14 +49,21 @@ const point_row conversion_points[] = {
     {"lock", true, 1, "cannot open file", temp_absent, named_original},
     // Emptying the file is the copy back's first step.
     {"truncate", false, 1, "cannot write file", temp_converted, named_original},
-    {"read", true, 0, "cannot read file", temp_converted, named_cut},
-    {"write", false, 0, "cannot write file", temp_converted, named_cut},
+    {"read", true, 0, "cannot read file", temp_converted, named_cut, by_streams},
+    {"write", false, 0, "cannot write file", temp_converted, named_cut, by_streams},
+    {"copy", false, 0, "cannot write file", temp_converted, named_cut, in_system},
     {"close", false, 1, "cannot write file", temp_converted, named_cut},
     // The temporary file is closed once it is deleted.
     {"close", true, 1, nullptr, temp_absent, named_converted},
     // The conversion is complete; the copy left behind is harmless.
     {"remove", true, 1, nullptr, temp_converted, named_converted},
 };
+
+// True when the copy back by STREAMS, or inside the system, makes ROW's call.
+bool taken(const point_row& row, bool streams)
+{
+    return row.way != (streams ? in_system : by_streams);
+}
 
 // COUNT in the seam's form: "3", or "3+" for the third call and every later.
 std::string describe(const point_row& row, const std::string& count)
@@ -117,6 +128,9 @@ struct point_test {
     {
         if (row.n)
             return 1;
+        // One copy inside the system copies all, one more finds the end.
+        if (std::string(row.call) == "copy")
+            return 2;
         const bool read = std::string(row.call) == "read";
         const file_case& file = files[target];
         const size_t size = read && !row.on_temp ? file.before.size() : file.after.size();
@@ -139,10 +153,13 @@ struct point_test {
         return hits;
     }
 
-    void run_table() const
+    void run_table(bool streams) const
     {
+        fault::copy_back_by_streams(streams);
         int total = 0;
         for (const point_row& row : conversion_points) {
+            if (!taken(row, streams))
+                continue;
             int hits = run_row(row);
             // A read or write error that lasts, as on a full disk, ends the
             // same way. (A lasting close failure would also hit the next
@@ -150,10 +167,12 @@ struct point_test {
             if (!row.n)
                 hits += run_row(row, true);
             const std::string count = row.n ? std::to_string(row.n) : "";
-            std::cout << (total ? ", " : option + ": ") << describe(row, count) << " x" << hits;
+            std::cout << (total ? ", " : option + (streams ? " by streams: " : ": "))
+                      << describe(row, count) << " x" << hits;
             total += hits;
         }
         std::cout << "; " << total << " fault points\n";
+        fault::copy_back_by_streams(false);
     }
 };
 
@@ -162,13 +181,15 @@ const size_t several_buffers = 3 * fault::buffer_size + 5000;
 TEST(fault_test, every_operation_of_dos_to_unix_fails_in_turn)
 {
     fault::sample s = fault::make_sample(several_buffers, 1);
-    point_test{"/du", {{"a.txt", s.crlf, s.lf}}, 0}.run_table();
+    for (bool streams : fault::copy_back_ways)
+        point_test{"/du", {{"a.txt", s.crlf, s.lf}}, 0}.run_table(streams);
 }
 
 TEST(fault_test, every_operation_of_unix_to_dos_fails_in_turn)
 {
     fault::sample s = fault::make_sample(several_buffers, 2);
-    point_test{"/ud", {{"a.txt", s.lf, s.crlf}}, 0}.run_table();
+    for (bool streams : fault::copy_back_ways)
+        point_test{"/ud", {{"a.txt", s.lf, s.crlf}}, 0}.run_table(streams);
 }
 
 TEST(fault_test, a_path_with_backslashes_is_named_as_typed)
@@ -255,8 +276,9 @@ TEST(fault_test, interference_during_a_conversion)
         int exit_code;
         files_t files;
         args_t args = {"/du", "a.txt"};
-        bool coarse = false;  // a.txt's modification time has whole seconds
-        int ignored = 0;      // a signal the tool starts with ignored
+        bool coarse = false;   // a.txt's modification time has whole seconds
+        int ignored = 0;       // a signal the tool starts with ignored
+        bool streams = false;  // the copy back goes through the streams
     } cases[] = {
         // During the conversion a signal ends the run at once.
         {"int:read:2:a.txt", "", 2, before},
@@ -269,7 +291,13 @@ TEST(fault_test, interference_during_a_conversion)
         {"int:truncate:1:a.txt", "", 0, after, {"/du", "a.txt"}, false, SIGINT},
         // During the copy back it ends the run once the copy is done.
         {"int:truncate:1:a.txt", "", 2, after},
-        {"term:write:2:a.txt", "", 2, after},
+        {"term:write:2:a.txt", "", 2, after, {"/du", "a.txt"}, false, 0, true},
+        {"term:copy:1:a.txt", "", 2, after},
+        // Short copies are continued; a copy refused at the start, or at
+        // the end, is left to the streams.
+        {"short:copy:1+:a.txt", "", 0, after},
+        {"refuse:copy:1:a.txt", "", 0, after},
+        {"refuse:copy:2:a.txt", "", 0, after},
         {"hup:remove:1:kelto.tmp", "", 2, after},
         // The conversion goes on in the file it made, and never deletes
         // what took its name.
@@ -283,6 +311,14 @@ TEST(fault_test, interference_during_a_conversion)
         // Written after the copy back's last write: kept, and said, with
         // the complete conversion kept in kelto.tmp.
         {"append_after:write:" + last_write + ":a.txt",
+         changed,
+         2,
+         {{"a.txt", s.lf + "appended"}, {"secret", secret}, {"kelto.tmp", s.lf}},
+         {"/du", "a.txt"},
+         false,
+         0,
+         true},
+        {"append_after:copy:1:a.txt",
          changed,
          2,
          {{"a.txt", s.lf + "appended"}, {"secret", secret}, {"kelto.tmp", s.lf}}},
@@ -317,8 +353,10 @@ TEST(fault_test, interference_during_a_conversion)
         e2e::run_options opts;
         if (c.ignored)
             opts.ignored_signals = {c.ignored};
+        fault::copy_back_by_streams(c.streams);
         fault::fault_point point(c.setting);
         e2e::run_result r = dir.kelto(c.args, opts);
+        fault::copy_back_by_streams(false);
         EXPECT_TRUE(fault::reached(r));
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.exit_code, c.exit_code);
@@ -326,32 +364,51 @@ TEST(fault_test, interference_during_a_conversion)
     }
 }
 
-// Where the file system keeps whole seconds (ext4 made with 128-byte
-// inodes), a write of the same size while the file is converted is seen
-// all the same.
-TEST(fault_test, a_write_where_times_have_whole_seconds_is_seen)
+// File systems of the test's own, mounted on mnt: where times have whole
+// seconds (ext4 made with 128-byte inodes), a write of the same size while
+// the file is converted is seen all the same; where kelto.tmp lies on
+// another file system (a tmpfs), the system cannot copy between the two
+// and the streams copy back, as the failure of their first write shows.
+TEST(fault_test, file_systems_of_the_tests_own)
 {
     if (geteuid() != 0)
-        GTEST_SKIP() << "not run by root: no loop-mounted ext4 with whole-second times";
-    e2e::temp_dir dir;
-    dir.make_dir("mnt");
-    const std::string image = dir.path("ext4.img");
-    const std::string mnt = dir.path("mnt");
-    const std::string make = "truncate -s 16M " + image + " && mkfs.ext4 -q -I 128 " + image +
-                             " 2>/dev/null && mount -o loop " + image + " " + mnt;
-    if (std::system(make.c_str()) != 0)
-        GTEST_SKIP() << "cannot make and mount a loop-mounted ext4 image";
+        GTEST_SKIP() << "not run by root: no loop-mounted ext4 nor tmpfs of the test's own";
     fault::sample s = fault::make_sample(several_buffers, 6);
-    dir.write("mnt/a.txt", s.crlf);
-    {
-        fault::fault_point point("overwrite:read:2:a.txt");
-        e2e::run_result r = dir.kelto_in("mnt", {"/du", "a.txt"});
-        EXPECT_TRUE(fault::reached(r));
-        EXPECT_EQ(r.out, error_line("file changed while converted", "a.txt"));
-        EXPECT_EQ(r.exit_code, 2);
+    const struct {
+        std::string mount;    // mounts mnt, in the test's directory
+        std::string cwd;      // kelto's current directory
+        std::string setting;  // what the seam does
+        std::string out;
+        files_t files;  // afterwards, in kelto's current directory
+    } cases[] = {
+        {"truncate -s 16M img && mkfs.ext4 -q -I 128 img 2>/dev/null && mount -o loop img mnt",
+         "mnt",
+         "overwrite:read:2:a.txt",
+         error_line("file changed while converted", "a.txt"),
+         {{"a.txt", "rewritten" + s.crlf.substr(9)}}},
+        {"mount -t tmpfs -o size=8m tmpfs mnt",
+         ".",
+         "fail:write:1:mnt/a.txt",
+         error_line("cannot write file", "mnt\\a.txt"),
+         {{"kelto.tmp", s.lf}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mount);
+        e2e::temp_dir dir;
+        dir.make_dir("mnt");
+        if (std::system(("cd " + dir.dir() + " && " + c.mount).c_str()) != 0)
+            GTEST_SKIP() << "cannot mount: " << c.mount;
+        dir.write("mnt/a.txt", s.crlf);
+        {
+            fault::fault_point point(c.setting);
+            e2e::run_result r = dir.kelto_in(c.cwd, {"/du", c.cwd == "." ? "mnt\\a.txt" : "a.txt"});
+            EXPECT_TRUE(fault::reached(r));
+            EXPECT_EQ(r.out, c.out);
+            EXPECT_EQ(r.exit_code, 2);
+        }
+        EXPECT_TRUE(e2e::same_files(dir.files(c.cwd), c.files));
+        EXPECT_EQ(std::system(("umount " + dir.path("mnt")).c_str()), 0);
     }
-    EXPECT_EQ(dir.read("mnt/a.txt"), "rewritten" + s.crlf.substr(9));
-    EXPECT_EQ(std::system(("umount " + mnt).c_str()), 0);
 }
 
 // A path a pattern found is never followed through a link put in its place
@@ -398,12 +455,16 @@ TEST(fault_test, the_second_of_three_files_fails_at_each_of_its_operations)
 {
     const size_t b = several_buffers;
     point_test test{"/du", fault::dos_files({b, b, b}, 10), 1};
-    for (const point_row& row : conversion_points) {
-        // The rows on the named file only: the Nth call on kelto.tmp counts
-        // the first file's calls too. The sweep below covers those.
-        if (!row.on_temp)
-            test.run_row(row);
+    for (bool streams : fault::copy_back_ways) {
+        fault::copy_back_by_streams(streams);
+        for (const point_row& row : conversion_points) {
+            // The rows on the named file only: the Nth call on kelto.tmp
+            // counts the first file's calls too. The sweep below covers those.
+            if (!row.on_temp && taken(row, streams))
+                test.run_row(row);
+        }
     }
+    fault::copy_back_by_streams(false);
 }
 
 TEST(fault_test, a_read_error_under_v_prints_no_report_line)
@@ -454,15 +515,19 @@ const char* message_of(const std::string& call)
         return "cannot read file";
     if (call == "lock")
         return "cannot open file";
-    if (call == "write" || call == "close" || call == "truncate")
+    if (call == "write" || call == "close" || call == "truncate" || call == "copy")
         return "cannot write file";
     return nullptr;
 }
 
-TEST(fault_test, every_call_of_a_run_over_three_files_fails_in_turn)
+// Fails every call of a run over three files in turn, the copy back by
+// STREAMS or inside the system; returns how many calls there were and how
+// many of them ended the run.
+std::pair<int, int> fail_every_call(bool streams)
 {
     const size_t b = fault::buffer_size;
     const std::vector<file_case> files = fault::dos_files({b + 7000, b + 14000, b + 21000}, 20);
+    fault::copy_back_by_streams(streams);
     int n = 1;
     int errors = 0;
     for (;; ++n) {
@@ -488,17 +553,26 @@ TEST(fault_test, every_call_of_a_run_over_three_files_fails_in_turn)
                 << fault::phase_names[end];
         } else {
             ++errors;
-            ASSERT_NE(message, nullptr) << c.call;
-            EXPECT_EQ(r.out, error_line(message, c.name));
+            EXPECT_NE(message, nullptr) << c.call;
+            EXPECT_EQ(r.out, error_line(message ? message : "", c.name));
             EXPECT_EQ(r.exit_code, 2);
         }
     }
-    std::cout << "three files: " << n - 1 << " calls failed in turn, " << errors
-              << " of them ending the run\n";
-    // Per file: 3 opens, 3 closes, a lock, an emptying, a delete, and reads
-    // and writes over two buffers each way.
-    EXPECT_GE(n - 1, 3 * 17);
-    EXPECT_GE(errors, 3 * 13);
+    fault::copy_back_by_streams(false);
+    std::cout << "three files" << (streams ? ", by streams: " : ": ") << n - 1
+              << " calls failed in turn, " << errors << " of them ending the run\n";
+    return {n - 1, errors};
+}
+
+TEST(fault_test, every_call_of_a_run_over_three_files_fails_in_turn)
+{
+    // Per file: 3 opens, 3 closes, 2 locks, an emptying, a delete, and
+    // reads and writes over two buffers each way, of which three (the close
+    // and the delete of kelto.tmp, the file's own lock) let the run end
+    // well; inside the system two copies (the second finds the end) stand
+    // for the copy back's three reads and two writes.
+    EXPECT_EQ(fail_every_call(true), std::make_pair(3 * 18, 3 * 15));
+    EXPECT_EQ(fail_every_call(false), std::make_pair(3 * 15, 3 * 12));
 }
 
 }  // namespace
