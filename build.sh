@@ -7,7 +7,7 @@
 #                     exits non-zero when any test fails
 #   ./build.sh release  build the Debian package and the Windows zip into
 #                     build/packages
-#   ./build.sh bench [smoke|wine]  install the benchmark's tools and run bench/run.sh
+#   ./build.sh bench [smoke|wine|limit]  install the benchmark's tools and run bench/run.sh
 #   ./build.sh fuzz [seconds]  run each fuzz target for that long (default 60)
 #   ./build.sh setup  install what the tests need and build nothing
 #                     (docs/hacking.md: the quick loop)
@@ -257,7 +257,9 @@ release() {
 
 # The benchmark against the dos2unix family (docs/performance.md).
 bench() {
-    install_missing "${packages[@]}" hyperfine dos2unix time
+    # xfsprogs and btrfs-progs make the file systems of the cases on XFS and
+    # btrfs, which run as root.
+    install_missing "${packages[@]}" hyperfine dos2unix time xfsprogs btrfs-progs
     [ "${1:-}" != wine ] || install_windows
     bench/run.sh "$@"
 }
@@ -269,5 +271,5 @@ case "${1:-}" in
     bench) shift; bench "$@" ;;
     fuzz) install_missing "${packages[@]}"; test_fuzz "${2:-60}" ;;
     setup) install_missing "${packages[@]}"; make_test_locale; install_windows ;;
-    *) echo "usage: ./build.sh demo | test | release | bench [smoke|wine] | fuzz [seconds] | setup" >&2; exit 2 ;;
+    *) echo "usage: ./build.sh demo | test | release | bench [smoke|wine|limit] | fuzz [seconds] | setup" >&2; exit 2 ;;
 esac
