@@ -279,6 +279,16 @@ fs_cases() {
     done
 }
 
+# The table, then each conversion's fastest round over the I/O limit's.
+print_results() {
+    echo
+    print_table
+    echo
+    local ratios
+    ratios=$(printf ', %s' "${fastest_ratios[@]}")
+    echo "Fastest round of each conversion over the I/O limit's fastest: ${ratios:2}"
+}
+
 # The conversions against the I/O limit alone, here and on other file
 # systems.
 limit_main() {
@@ -288,12 +298,7 @@ limit_main() {
     echo "== timing ($runs rounds after a warm-up round, medians in seconds)"
     limit_cases ""
     fs_cases
-    echo
-    print_table
-    echo
-    local ratios
-    ratios=$(printf ', %s' "${fastest_ratios[@]}")
-    echo "Fastest round of each conversion over the I/O limit's fastest: ${ratios:2}"
+    print_results
 }
 
 # The report reads its file in place: no copy, the file kept in the page
@@ -361,12 +366,7 @@ main() {
         table+=("| (this build does not expand patterns: the cases of many files are left out) |")
     fi
 
-    echo
-    print_table
-    echo
-    local ratios
-    ratios=$(printf ', %s' "${fastest_ratios[@]}")
-    echo "Fastest round of each conversion over the I/O limit's fastest: ${ratios:2}"
+    print_results
     echo "Peak resident set of kelto /du: $(peak_rss_kib /du crlf-1m.txt) KiB on 1 MiB," \
         "$(peak_rss_kib /du crlf.txt) KiB on $(du -m "$data/crlf.txt" | cut -f1) MiB;" \
         "of kelto /v: $(peak_rss_kib /v crlf.txt) KiB on $(du -m "$data/crlf.txt" | cut -f1) MiB"
