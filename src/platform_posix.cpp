@@ -287,6 +287,10 @@ temp_call plat_open_temp(const char* name, temp_open how, FILE** out)
     int fd = open(path.c_str(), flags[how] | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0 && (errno == EEXIST || how == temp_make))
         return errno == EEXIST ? call_exists : call_failed;
+    if (fd < 0)
+        return errno == ENOENT                     ? call_missing
+               : errno == EACCES || errno == EPERM ? call_denied
+                                                   : call_failed;
     // The umask may have taken the owner's write bit, the mark of a kept
     // copy, or the read bit, which the copy back needs: the mode is set
     // again, whatever the umask. A file made here that keeps the wrong mode
@@ -296,10 +300,6 @@ temp_call plat_open_temp(const char* name, temp_open how, FILE** out)
         close(fd);
         return call_failed;
     }
-    if (fd < 0)
-        return errno == ENOENT                     ? call_missing
-               : errno == EACCES || errno == EPERM ? call_denied
-                                                   : call_failed;
     *out = open_stream(fd, how == temp_read ? "rb" : "w+b");
     return *out ? call_done : call_failed;
 }

@@ -106,7 +106,7 @@ TEST(crash_test, a_set_of_files_killed_before_each_operation)
 {
     const size_t b = fault::buffer_size;
     for (bool streams : fault::copy_back_ways) {
-        fault::copy_back_by_streams(streams);
+        fault::copy_back_way way(streams);
         crash_run run{"/du", fault::dos_files({b / 2, 2 * b + 100, 100, b + 3000}, 100)};
         int n = 1;
         while (run.kill_at(n))
@@ -116,7 +116,6 @@ TEST(crash_test, a_set_of_files_killed_before_each_operation)
         EXPECT_GT(run.phase_hits[fault::phase_copy_back], 0);
         EXPECT_GT(run.phase_hits[fault::phase_between_files], 0);
     }
-    fault::copy_back_by_streams(false);
 }
 
 TEST(crash_test, a_large_file_killed_at_seeded_points)
@@ -124,7 +123,7 @@ TEST(crash_test, a_large_file_killed_at_seeded_points)
     // 8 MiB, about 270 operations: some 40 kill points spread over the
     // whole run by a fixed seed, the same ones on every run of the test. The
     // copy back goes through the streams, a block per operation.
-    fault::copy_back_by_streams(true);
+    fault::copy_back_way way(true);
     fault::sample s = fault::make_sample(8 << 20, 7);
     crash_run run{"/ud", {{"large.txt", s.lf, s.crlf}}};
     std::mt19937 rng(20261208);
@@ -132,7 +131,6 @@ TEST(crash_test, a_large_file_killed_at_seeded_points)
     while (run.kill_at(n))
         n += 1 + int(rng() % 12);
     run.print_phases("large file");
-    fault::copy_back_by_streams(false);
     EXPECT_GT(run.phase_hits[fault::phase_conversion], 10);
     EXPECT_GT(run.phase_hits[fault::phase_copy_back], 10);
 }

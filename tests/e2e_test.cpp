@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include "harness.h"

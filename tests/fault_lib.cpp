@@ -38,12 +38,15 @@ fault_point::~fault_point()
     unsetenv("KELTO_FAULT");
 }
 
-void copy_back_by_streams(bool streams)
+copy_back_way::copy_back_way(bool streams)
 {
     if (streams)
         setenv("KELTO_STREAM_COPY", "1", 1);
-    else
-        unsetenv("KELTO_STREAM_COPY");
+}
+
+copy_back_way::~copy_back_way()
+{
+    unsetenv("KELTO_STREAM_COPY");
 }
 
 bool reached(const e2e::run_result& r)

@@ -34,9 +34,15 @@ public:
 
 // The two ways of the copy back: inside the system (copy_file_range), or,
 // where the system refuses, through the streams. Sets which the runs
-// started from here on take: with STREAMS every copy inside the system
-// fails as on a system without the call.
-void copy_back_by_streams(bool streams);
+// started while the object lives take: with STREAMS every copy inside the
+// system fails as on a system without the call.
+class copy_back_way {
+public:
+    explicit copy_back_way(bool streams);
+    ~copy_back_way();
+    copy_back_way(const copy_back_way&) = delete;
+    copy_back_way& operator=(const copy_back_way&) = delete;
+};
 const bool copy_back_ways[] = {false, true};
 
 // True when the run reached the seam's chosen call (the seam notes it on

@@ -216,11 +216,11 @@ void interfere(const std::string& action, const std::string& name)
     }
 }
 
-// True when this call is the one to fail. A call chosen for a signal or a
-// swap gets it here.
 // The action of the call that hit() last found chosen, or null.
 const action_kind* chosen = nullptr;
 
+// True when this call is the one to fail. A call chosen for a signal or a
+// swap gets it here.
 bool hit(call_kind call, const std::string& name)
 {
     chosen = nullptr;

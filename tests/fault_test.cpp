@@ -155,7 +155,7 @@ struct point_test {
 
     void run_table(bool streams) const
     {
-        fault::copy_back_by_streams(streams);
+        fault::copy_back_way way(streams);
         int total = 0;
         for (const point_row& row : conversion_points) {
             if (!taken(row, streams))
@@ -172,7 +172,6 @@ struct point_test {
             total += hits;
         }
         std::cout << "; " << total << " fault points\n";
-        fault::copy_back_by_streams(false);
     }
 };
 
@@ -353,10 +352,9 @@ TEST(fault_test, interference_during_a_conversion)
         e2e::run_options opts;
         if (c.ignored)
             opts.ignored_signals = {c.ignored};
-        fault::copy_back_by_streams(c.streams);
+        fault::copy_back_way way(c.streams);
         fault::fault_point point(c.setting);
         e2e::run_result r = dir.kelto(c.args, opts);
-        fault::copy_back_by_streams(false);
         EXPECT_TRUE(fault::reached(r));
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.exit_code, c.exit_code);
@@ -456,7 +454,7 @@ TEST(fault_test, the_second_of_three_files_fails_at_each_of_its_operations)
     const size_t b = several_buffers;
     point_test test{"/du", fault::dos_files({b, b, b}, 10), 1};
     for (bool streams : fault::copy_back_ways) {
-        fault::copy_back_by_streams(streams);
+        fault::copy_back_way way(streams);
         for (const point_row& row : conversion_points) {
             // The rows on the named file only: the Nth call on kelto.tmp
             // counts the first file's calls too. The sweep below covers those.
@@ -464,7 +462,6 @@ TEST(fault_test, the_second_of_three_files_fails_at_each_of_its_operations)
                 test.run_row(row);
         }
     }
-    fault::copy_back_by_streams(false);
 }
 
 TEST(fault_test, a_read_error_under_v_prints_no_report_line)
@@ -527,7 +524,7 @@ std::pair<int, int> fail_every_call(bool streams)
 {
     const size_t b = fault::buffer_size;
     const std::vector<file_case> files = fault::dos_files({b + 7000, b + 14000, b + 21000}, 20);
-    fault::copy_back_by_streams(streams);
+    fault::copy_back_way way(streams);
     int n = 1;
     int errors = 0;
     for (;; ++n) {
@@ -558,7 +555,6 @@ std::pair<int, int> fail_every_call(bool streams)
             EXPECT_EQ(r.exit_code, 2);
         }
     }
-    fault::copy_back_by_streams(false);
     std::cout << "three files" << (streams ? ", by streams: " : ": ") << n - 1
               << " calls failed in turn, " << errors << " of them ending the run\n";
     return {n - 1, errors};
