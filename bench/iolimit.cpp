@@ -6,9 +6,11 @@
 // SIZE is the size of the converted file (default: the file's own): a
 // conversion that adds a CR to each line writes more than it reads, and the
 // temporary file is written, and then copied back, at that size.
-// With -r, the read limit: the file read once in such blocks, as a report
-// reads it, in a plain read loop.
-//   iolimit FILE [SIZE]
+// With -c, the copy back is made by the system (copy_file_range), as the
+// tool makes it on Linux: the floor of a conversion that does its own reads
+// and writes into the temporary file. With -r, the read limit: the file read
+// once in such blocks, as a report reads it, in a plain read loop.
+//   iolimit [-c] FILE [SIZE]
 //   iolimit -r FILE
 #include <algorithm>
 #include <cstdio>
@@ -55,6 +57,18 @@ bool copy(const char* src, const char* dst, unsigned long long size)
     return out >= 0 && close(out) == 0 && ok;
 }
 
+// Copies SRC over DST, which it empties first, inside the system.
+bool copy_in_system(const char* src, const char* dst)
+{
+    int in = open(src, O_RDONLY);
+    int out = open(dst, O_WRONLY | O_TRUNC);
+    ssize_t n = in >= 0 && out >= 0 ? 1 : -1;
+    while (n > 0)
+        n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+    close(in);
+    return out >= 0 && close(out) == 0 && n == 0;
+}
+
 bool read_all(const char* name)
 {
     int in = open(name, O_RDONLY);
@@ -71,17 +85,23 @@ bool read_all(const char* name)
 
 int main(int argc, char** argv)
 {
-    bool read_only = argc == 3 && std::strcmp(argv[1], "-r") == 0;
+    const char* mode = argc > 1 && argv[1][0] == '-' ? argv[1] : "";
+    const bool read_only = std::strcmp(mode, "-r") == 0;
+    const bool in_system = std::strcmp(mode, "-c") == 0;
+    const int first = *mode ? 2 : 1;  // where FILE is
     char* end = nullptr;
     unsigned long long size =
-        argc == 3 && !read_only ? std::strtoull(argv[2], &end, 10) : whole_file;
-    if ((argc != 2 && argc != 3) || (end && (end == argv[2] || *end))) {
-        fputs("usage: iolimit FILE [SIZE]\n       iolimit -r FILE\n", stderr);
+        argc == first + 2 && !read_only ? std::strtoull(argv[first + 1], &end, 10) : whole_file;
+    if ((*mode && !read_only && !in_system) || argc < first + 1 || argc > first + 2 ||
+        (read_only && argc != first + 1) || (end && (end == argv[first + 1] || *end))) {
+        fputs("usage: iolimit [-c] FILE [SIZE]\n       iolimit -r FILE\n", stderr);
         return 2;
     }
-    const char* name = argv[read_only ? 2 : 1];
-    bool ok = read_only ? read_all(name)
-                        : copy(name, temp_name, size) && copy(temp_name, name, whole_file);
+    const char* name = argv[first];
+    bool ok = read_only
+                  ? read_all(name)
+                  : copy(name, temp_name, size) && (in_system ? copy_in_system(temp_name, name)
+                                                              : copy(temp_name, name, whole_file));
     if (!ok) {
         perror(name);
         return 1;

@@ -229,15 +229,18 @@ large_case() {
     row "kelto /$opt $file" 0 "$peer" 1
 }
 
-# limit_case OPT FILE SIZE WHERE: kelto against the I/O limit, in rounds of
-# their own (on a virtual machine a run right after one of the dos2unix
-# family could take twice its time), in the work directory; SIZE is the
-# converted size, WHERE names a file system other than the machine's own.
+# limit_case OPT FILE SIZE WHERE: kelto against the I/O limit and against
+# the same loop with the system's copy back, in rounds of their own (on a
+# virtual machine a run right after one of the dos2unix family could take
+# twice its time), in the work directory; SIZE is the converted size, WHERE
+# names a file system other than the machine's own.
 limit_case() {
     local opt=$1 file=$2 size=$3 where=$4
     local fresh="cp $data/$file file.txt && rm -f kelto.tmp iolimit.tmp && sync"
-    time_case "$opt$where" "$fresh" "$kelto /$opt file.txt" "$iolimit file.txt $size"
+    time_case "$opt$where" "$fresh" "$kelto /$opt file.txt" "$iolimit file.txt $size" \
+        "$iolimit -c file.txt $size"
     row "kelto /$opt $file$where" 0 "I/O limit (iolimit)" 1
+    row "kelto /$opt $file$where" 0 "system copy back (iolimit -c)" 2
     fastest_ratios+=("$(awk -v k="${fastest[0]}" -v q="${fastest[1]}" -v c="/$opt$where" 'BEGIN { printf "%s %.2f", c, k / q }')")
 }
 
